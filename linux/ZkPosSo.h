@@ -1,0 +1,93 @@
+// What the parts of the Linux port library share: the device state, the trace
+// log, the two transports and the small helpers they all use. Everything
+// declared extern "C" here is exported from the library under its own name;
+// the helpers at the end stay inside it.
+#ifndef ZKPOS_LINUX_ZKPOSSO_H
+#define ZKPOS_LINUX_ZKPOSSO_H
+
+#include <stddef.h>
+#include <stdio.h>
+#include <sys/select.h>
+#include <termios.h>
+
+#define ZKPOS_EXPORT __attribute__((visibility("default")))
+
+// Size of the block that one read fills, and of every trace text the
+// transports and entry points format.
+#define ZKPOS_READ_BLOCK_SIZE 1024
+#define ZKPOS_TRACE_TEXT_SIZE 128
+
+// Trace log status codes.
+#define LOG_OK 0
+#define LOG_NOT_WRITTEN 2901
+#define LOG_OPEN_FAILED 2902
+#define LOG_CLOSE_FAILED 2903
+#define LOG_LINE_FAILED 2904
+#define LOG_WRITE_FAILED 2905
+#define LOG_BAD_LEVEL 2906
+#define LOG_BAD_PRINT_DATE 2907
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Device state: one port per process.
+extern ZKPOS_EXPORT int m_iFD;
+extern ZKPOS_EXPORT int m_iDeviceType;  // 1 serial, 2 Ethernet, anything else: none chosen
+extern ZKPOS_EXPORT long m_lReadTimeout;   // seconds
+extern ZKPOS_EXPORT long m_lWriteTimeout;  // seconds; also the connect time-out
+extern ZKPOS_EXPORT long m_lReadBufferSize;
+extern ZKPOS_EXPORT long m_lWriteBufferSize;
+
+ZKPOS_EXPORT void AssignDevice(char* deviceBus);
+
+// Trace log.
+extern ZKPOS_EXPORT bool m_bDebug;
+extern ZKPOS_EXPORT char m_strFileName[200];
+extern ZKPOS_EXPORT short m_bTxt;
+extern ZKPOS_EXPORT short m_bPrintDate;
+extern ZKPOS_EXPORT int m_iVerbosity;
+extern ZKPOS_EXPORT FILE* m_TextFile;
+extern ZKPOS_EXPORT int m_iStreamOut;
+
+ZKPOS_EXPORT int InitLog(const char* fileName, int verbosity, short printDate);
+ZKPOS_EXPORT int PrintLog(const char* module, const char* function, const char* text, int level);
+ZKPOS_EXPORT int ChangePrintDate(short printDate);
+ZKPOS_EXPORT int ChangeVerbosity(int verbosity);
+ZKPOS_EXPORT int GetVerbosity(void);
+ZKPOS_EXPORT void StopLog(void);
+ZKPOS_EXPORT int OpenLogFile(void);
+ZKPOS_EXPORT int CloseLogFile(void);
+ZKPOS_EXPORT int WriteLogFile(const char* text);
+
+// Serial transport.
+extern ZKPOS_EXPORT struct termios m_TIO;
+extern ZKPOS_EXPORT fd_set m_Input;
+
+ZKPOS_EXPORT int OpenSerialPort(char* portName, int baudRate);
+ZKPOS_EXPORT const char* ConvertPort(char* portName);
+ZKPOS_EXPORT int WriteToSerialPort(unsigned char* bytes, int count);
+ZKPOS_EXPORT int ReadFromSerialPort(char* block);
+
+// Ethernet transport.
+ZKPOS_EXPORT int OpenEthernetPort(char* host);
+ZKPOS_EXPORT void SetEthernetTimeout(void);
+ZKPOS_EXPORT int WriteToEthernetPort(unsigned char* bytes, int count);
+ZKPOS_EXPORT int ReadFromEthernetPort(char* block);
+
+#ifdef __cplusplus
+}
+#endif
+
+// Writes one trace line for a function of this library: formats into a
+// ZKPOS_TRACE_TEXT_SIZE buffer (cut to it) and hands the text to PrintLog with
+// the module name "ZkPosSo". A line the level filter rejects is not formatted.
+void Trace(const char* function, int level, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// Shows device data as text: copies the bytes up to the first zero byte, at
+// most length bytes and at most size - 1, and terminates the copy. Never reads
+// past data + length. Returns the number of bytes shown.
+size_t ShowBytes(char* text, size_t size, const void* data, size_t length);
+
+#endif

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the demo need.
+# Safe to run again: packages already present are left as they are.
+set -euo pipefail
+
+packages=(
+    cmake g++ make                      # the Linux x86-64 build
+    g++-multilib                        # the i386 build
+    googletest                          # GoogleTest sources, built with each toolchain
+    openjdk-17-jdk-headless             # jni.h, javac and the JVM the tests load the library into
+    junit5                              # the JVM test suites
+    g++-mingw-w64-x86-64-posix mingw-w64-tools   # the Windows cross build
+    wine wine64                         # runs the Windows tests
+    util-linux iproute2                 # private namespaces for the tests (unshare, ip)
+    clang-format
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
