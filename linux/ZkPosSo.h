@@ -33,13 +33,13 @@ extern "C" {
 
 // Device state: one port per process.
 extern ZKPOS_EXPORT int m_iFD;
-extern ZKPOS_EXPORT int m_iDeviceType;  // 1 serial, 2 Ethernet, anything else: none chosen
+extern ZKPOS_EXPORT int m_iDeviceType;     // 1 serial, 2 Ethernet, anything else: none chosen
 extern ZKPOS_EXPORT long m_lReadTimeout;   // seconds
 extern ZKPOS_EXPORT long m_lWriteTimeout;  // seconds; also the connect time-out
 extern ZKPOS_EXPORT long m_lReadBufferSize;
 extern ZKPOS_EXPORT long m_lWriteBufferSize;
 
-ZKPOS_EXPORT void AssignDevice(char* deviceBus);
+ZKPOS_EXPORT void AssignDevice(const char* deviceBus);
 
 // Trace log.
 extern ZKPOS_EXPORT bool m_bDebug;
@@ -64,13 +64,13 @@ ZKPOS_EXPORT int WriteLogFile(const char* text);
 extern ZKPOS_EXPORT struct termios m_TIO;
 extern ZKPOS_EXPORT fd_set m_Input;
 
-ZKPOS_EXPORT int OpenSerialPort(char* portName, int baudRate);
-ZKPOS_EXPORT const char* ConvertPort(char* portName);
+ZKPOS_EXPORT int OpenSerialPort(const char* portName, int baudRate);
+ZKPOS_EXPORT const char* ConvertPort(const char* portName);
 ZKPOS_EXPORT int WriteToSerialPort(unsigned char* bytes, int count);
 ZKPOS_EXPORT int ReadFromSerialPort(char* block);
 
 // Ethernet transport.
-ZKPOS_EXPORT int OpenEthernetPort(char* host);
+ZKPOS_EXPORT int OpenEthernetPort(const char* host);
 ZKPOS_EXPORT void SetEthernetTimeout(void);
 ZKPOS_EXPORT int WriteToEthernetPort(unsigned char* bytes, int count);
 ZKPOS_EXPORT int ReadFromEthernetPort(char* block);

@@ -1,0 +1,137 @@
+// The serial transport: one fixed line setting (7 data bits, odd parity,
+// 1 stop bit, RTS/CTS) at one of four speeds, one system call per write and
+// per read.
+#include <fcntl.h>
+#include <poll.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "ZkPosSo.h"
+
+struct termios m_TIO;
+fd_set m_Input;
+
+namespace {
+
+// A reply of 8 bytes or more is usually still arriving when the first of it
+// is seen; the pause lets the rest of the frame come in before the read.
+const int kPauseThreshold = 8;
+const useconds_t kPauseMicroseconds = 80000;
+
+speed_t SpeedCode(int baudRate) {
+    switch (baudRate) {
+        case 9600:
+            return B9600;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        default:
+            return B19200;
+    }
+}
+
+// Waits until the port is readable, at most the read time-out. poll rather
+// than select: a descriptor at or above FD_SETSIZE does not fit an fd_set. As
+// with select, a port of -1 is simply not watched and the whole time-out is
+// waited; a negative time-out is an error.
+int WaitReadable(int fd, long timeoutSeconds) {
+    struct pollfd watched = {fd, POLLIN, 0};
+    struct timespec timeout = {static_cast<time_t>(timeoutSeconds), 0};
+    return ppoll(&watched, 1, &timeout, nullptr);
+}
+
+}  // namespace
+
+int OpenSerialPort(const char* portName, int baudRate) {
+    Trace("OpenSerialPort", 5, "Begin");
+    Trace("OpenSerialPort", 3, "Port Name %s", portName);
+    const char* path = ConvertPort(portName);
+
+    // Non-blocking for the life of the port: reads wait in poll, never in read,
+    // and a write never hangs on a line held by flow control.
+    m_iFD = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m_iFD < 0) {
+        m_iFD = -1;
+        Trace("OpenSerialPort", 1, "Open Port error");
+        return -1;
+    }
+
+    memset(&m_TIO, 0, sizeof m_TIO);
+    m_TIO.c_cflag = CRTSCTS | CLOCAL | PARODD | PARENB | CREAD | CS7;
+    m_TIO.c_iflag &= ~(IXON | IXOFF | IXANY);
+    m_TIO.c_cflag &= ~CSTOPB;
+    m_TIO.c_cflag &= ~CSIZE;
+    m_TIO.c_cflag |= CS7;
+    m_TIO.c_cflag |= SpeedCode(baudRate);
+
+    // Only output is flushed: a device may have answered before the port was
+    // opened, and that answer belongs to the first read.
+    tcflush(m_iFD, TCOFLUSH);
+    tcsetattr(m_iFD, TCSANOW, &m_TIO);
+
+    FD_ZERO(&m_Input);
+    if (m_iFD < FD_SETSIZE) {
+        FD_SET(m_iFD, &m_Input);
+    }
+    Trace("OpenSerialPort", 5, "End");
+    return 0;
+}
+
+const char* ConvertPort(const char* portName) {
+    static const char* const kDevices[][2] = {{"COM1", "/dev/ttyS0"},
+                                              {"COM2", "/dev/ttyS1"},
+                                              {"COM3", "/dev/ttyS2"},
+                                              {"COM4", "/dev/ttyS3"}};
+
+    Trace("ConvertPort", 5, "Begin");
+    const char* path = portName != nullptr ? portName : "";
+    if (strstr(path, "COM") != nullptr) {
+        for (const auto& device : kDevices) {
+            if (strstr(path, device[0]) != nullptr) {
+                path = device[1];
+                break;
+            }
+        }
+    }
+    Trace("ConvertPort", 3, "strPort %s", path);
+    Trace("ConvertPort", 5, "End");
+    return path;
+}
+
+int WriteToSerialPort(unsigned char* bytes, int count) {
+    int result = -1;
+    Trace("WriteToSerialPort", 5, "Begin");
+    char shown[ZKPOS_TRACE_TEXT_SIZE];
+    ShowBytes(shown, sizeof shown, bytes, count > 0 ? static_cast<size_t>(count) : 0);
+    Trace("WriteToSerialPort", 2, "strToSend (%s)", shown);
+
+    if (count >= 0) {
+        result = static_cast<int>(write(m_iFD, bytes, static_cast<size_t>(count)));
+    }
+    Trace("WriteToSerialPort", 5, "End");
+    return result;
+}
+
+int ReadFromSerialPort(char* block) {
+    int waiting = 0;
+    int result = -1;
+    Trace("ReadFromSerialPort", 5, "Begin");
+
+    result = WaitReadable(m_iFD, m_lReadTimeout);
+    if (result > 0) {
+        ioctl(m_iFD, FIONREAD, &waiting);
+        if (waiting >= kPauseThreshold) {
+            usleep(kPauseMicroseconds);
+        }
+        result = static_cast<int>(read(m_iFD, block, ZKPOS_READ_BLOCK_SIZE));
+    }
+
+    char shown[ZKPOS_TRACE_TEXT_SIZE];
+    ShowBytes(shown, sizeof shown, block, result > 0 ? static_cast<size_t>(result) : 0);
+    Trace("ReadFromSerialPort", 2, "strRead (%s) %d ", shown, result);
+    Trace("ReadFromSerialPort", 5, "End");
+    return result;
+}

@@ -1,0 +1,249 @@
+// The trace log: one line per message, the file opened, written and closed
+// again for every line so that each line is on disk when PrintLog returns and
+// nothing is held open between calls. Every operation answers with a status
+// code; no caller in the library looks at it.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "ZkPosSo.h"
+
+bool m_bDebug = false;
+char m_strFileName[200] = "";
+short m_bTxt = 0;
+short m_bPrintDate = 0;
+int m_iVerbosity = 0;
+FILE* m_TextFile = nullptr;
+int m_iStreamOut = -1;
+
+namespace {
+
+const size_t kRenderedSize = 1024;
+const size_t kDatePrefixSize = 30;
+
+// A rejected setting turns tracing off rather than keep settings the caller
+// did not ask for. The handles are forgotten, not closed: between calls they
+// are closed already.
+int FailInitLog(int status) {
+    m_iVerbosity = 0;
+    m_iStreamOut = -1;
+    m_TextFile = nullptr;
+    return status;
+}
+
+bool HasTextExtension(const char* fileName) {
+    size_t length = strlen(fileName);
+    if (length <= 4) {
+        return false;
+    }
+    const char* extension = fileName + length - 4;
+    return strcasecmp(extension, ".log") == 0 || strcasecmp(extension, ".txt") == 0;
+}
+
+// Framing bytes make a line unreadable as plain text, so a text that carries
+// any of them is shown with every control byte spelled out.
+bool HasFramingByte(const char* text) {
+    return strpbrk(text, "\x02\x03\x06\x15") != nullptr;
+}
+
+// Bytes below 32 and, read as signed, 0x80 to 0xFF take the |0x..| form, always
+// two hex digits. The result is cut at a whole piece when it would not fit.
+void RenderText(char* rendered, size_t size, const char* text) {
+    memset(rendered, 0, size);
+    if (!HasFramingByte(text)) {
+        strncpy(rendered, text, size - 1);
+        return;
+    }
+    size_t used = 0;
+    for (const unsigned char* byte = reinterpret_cast<const unsigned char*>(text); *byte != 0;
+         ++byte) {
+        char piece[30];
+        if (static_cast<signed char>(*byte) < 32) {
+            snprintf(piece, sizeof piece, "|0x%.2x|", static_cast<unsigned>(*byte));
+        } else {
+            piece[0] = static_cast<char>(*byte);
+            piece[1] = '\0';
+        }
+        size_t pieceLength = strlen(piece);
+        if (used + pieceLength > size - 1) {
+            break;
+        }
+        memcpy(rendered + used, piece, pieceLength);
+        used += pieceLength;
+    }
+}
+
+// localtime_r, not localtime: the host JVM runs other threads that may convert
+// times of their own at the same moment.
+bool FormatDatePrefix(char* prefix, size_t size) {
+    struct timeval now;
+    struct tm local;
+    if (gettimeofday(&now, nullptr) != 0 || localtime_r(&now.tv_sec, &local) == nullptr) {
+        return false;
+    }
+    int length = snprintf(prefix, size, "[%d-%02d-%02d %02d:%02d:%02d.%03ld] ",
+                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, static_cast<long>(now.tv_usec / 1000));
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+// Drops the line being written: the file is closed again, so no handle stays
+// open between calls.
+int DropLine() {
+    CloseLogFile();
+    return LOG_LINE_FAILED;
+}
+
+}  // namespace
+
+int InitLog(const char* fileName, int verbosity, short printDate) {
+    if (!m_bDebug) {
+        return LOG_OK;
+    }
+    if (fileName == nullptr || strnlen(fileName, sizeof m_strFileName) >= sizeof m_strFileName) {
+        return FailInitLog(LOG_OPEN_FAILED);
+    }
+    if (printDate < 0 || printDate > 1) {
+        return FailInitLog(LOG_BAD_PRINT_DATE);
+    }
+    if (verbosity < 0 || verbosity > 5) {
+        return FailInitLog(LOG_BAD_LEVEL);
+    }
+    m_bPrintDate = printDate;
+    m_iVerbosity = verbosity;
+    strcpy(m_strFileName, fileName);
+    m_bTxt = HasTextExtension(fileName) ? 1 : 0;
+
+    // The probe runs even at verbosity 0, so a text-mode log file exists once
+    // tracing has been set up, written to or not.
+    if (OpenLogFile() != LOG_OK) {
+        return FailInitLog(LOG_OPEN_FAILED);
+    }
+    if (CloseLogFile() != LOG_OK) {
+        return FailInitLog(LOG_CLOSE_FAILED);
+    }
+    return LOG_OK;
+}
+
+int PrintLog(const char* module, const char* function, const char* text, int level) {
+    if (!m_bDebug) {
+        return LOG_OK;
+    }
+    if (level < 1 || level > 5) {
+        return LOG_BAD_LEVEL;
+    }
+    if (m_iVerbosity == 0 || level > m_iVerbosity) {
+        return LOG_NOT_WRITTEN;
+    }
+    if (OpenLogFile() != LOG_OK) {
+        return LOG_LINE_FAILED;
+    }
+
+    char prefix[kDatePrefixSize] = "";
+    if (m_bPrintDate != 0 && !FormatDatePrefix(prefix, sizeof prefix)) {
+        return DropLine();
+    }
+    module = module != nullptr ? module : "";
+    function = function != nullptr ? function : "";
+    char rendered[kRenderedSize];
+    RenderText(rendered, sizeof rendered, text != nullptr ? text : "");
+
+    size_t size = strlen(prefix) + strlen(module) + strlen(function) + strlen(rendered) + 9;
+    char* line = static_cast<char*>(calloc(size, 1));
+    if (line == nullptr) {
+        return DropLine();
+    }
+    snprintf(line, size, "%s%s::%s --> %s\n", prefix, module, function, rendered);
+    int written = WriteLogFile(line);
+    free(line);
+    if (written != LOG_OK) {
+        return LOG_LINE_FAILED;  // WriteLogFile has closed the file already
+    }
+    return CloseLogFile() == LOG_OK ? LOG_OK : LOG_LINE_FAILED;
+}
+
+int ChangePrintDate(short printDate) {
+    if (printDate < 0 || printDate > 1) {
+        return LOG_BAD_PRINT_DATE;
+    }
+    m_bPrintDate = printDate;
+    return LOG_OK;
+}
+
+int ChangeVerbosity(int verbosity) {
+    if (verbosity < 0 || verbosity > 5) {
+        return LOG_BAD_LEVEL;
+    }
+    m_iVerbosity = verbosity;
+    return LOG_OK;
+}
+
+int GetVerbosity(void) {
+    return m_iVerbosity;
+}
+
+void StopLog(void) {
+    m_iVerbosity = 0;
+}
+
+int OpenLogFile(void) {
+    if (m_bTxt != 0) {
+        m_TextFile = fopen(m_strFileName, "a");
+        return m_TextFile != nullptr ? LOG_OK : LOG_OPEN_FAILED;
+    }
+    // Descriptor mode writes to what is already there (a device, a terminal,
+    // an existing file) and, like a device, from its first byte: the path is
+    // neither created, truncated nor appended to.
+    m_iStreamOut = open(m_strFileName, O_WRONLY);
+    return m_iStreamOut >= 0 ? LOG_OK : LOG_OPEN_FAILED;
+}
+
+int CloseLogFile(void) {
+    int status = LOG_OK;
+    if (m_bTxt != 0) {
+        if (m_TextFile == nullptr) {
+            return LOG_OK;
+        }
+        if (fclose(m_TextFile) != 0) {
+            status = LOG_CLOSE_FAILED;
+        }
+    } else {
+        if (m_iStreamOut == -1) {
+            return LOG_OK;
+        }
+        if (close(m_iStreamOut) < 0) {
+            status = LOG_CLOSE_FAILED;
+        }
+    }
+    // A failed close has released the handle all the same (fclose always
+    // does, and so does close on Linux): keeping it would invite a second close.
+    m_TextFile = nullptr;
+    m_iStreamOut = -1;
+    return status;
+}
+
+int WriteLogFile(const char* text) {
+    size_t length = strlen(text);
+    if (m_bTxt != 0) {
+        if (m_TextFile == nullptr) {
+            return LOG_WRITE_FAILED;
+        }
+        if (length > 0 && fwrite(text, length, 1, m_TextFile) != 1) {
+            CloseLogFile();
+            return LOG_WRITE_FAILED;
+        }
+        return LOG_OK;
+    }
+    if (m_iStreamOut < 0) {
+        return LOG_WRITE_FAILED;
+    }
+    if (write(m_iStreamOut, text, length) != static_cast<ssize_t>(length)) {
+        CloseLogFile();
+        return LOG_WRITE_FAILED;
+    }
+    return LOG_OK;
+}
