@@ -1,0 +1,160 @@
+/*
+ * The binding to the communication layer ZkLink64.dll, which does all the port
+ * work. The layer is loaded by name once, and each of its entries is looked up
+ * by name at the moment it is called: a layer that lacks an entry then fails
+ * only the operations that use it. The layer's own failure values stay inside;
+ * every operation answers 0 or -1.
+ */
+#include "ZkPosDll.h"
+
+HMODULE m_hCommunicationDll = nullptr;
+
+namespace {
+
+using CreateCommunicationPortEntry = int (*)(int kind, int logFlag, int logMask,
+                                             const char* logPath, int32_t* portId);
+using NoArgumentEntry = int (*)();
+using InitSerialPortEntry = int (*)(const char* portName, int baud, int a, int b, int c, int d);
+using InitUsbPrinterEntry = int (*)(const char* portName);
+using InitEthTCPEntry = int (*)(const char* host, int port);
+using SetSerialTimeoutEntry = int (*)(int a, int readMs, int b, int writeMs, int c);
+using SetTimeoutEntry = int (*)(int writeMs, int readMs);
+using WriteEntry = int (*)(const unsigned char* data, int length);
+using ReadEntry = int (*)(unsigned char* buffer, int capacity, int* count);
+
+/* The layer's constant for the three serial time-out slots that we leave to it. */
+const int kSerialTimeoutConstant = 10;
+
+template <typename Entry>
+Entry ResolveEntry(const char* name) {
+    if (m_hCommunicationDll == nullptr) {
+        return nullptr;
+    }
+    FARPROC entry = GetProcAddress(m_hCommunicationDll, name);
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(entry));
+}
+
+int Reduce(int layerResult) {
+    return layerResult == 0 ? 0 : -1;
+}
+
+/* The layer's log settings follow our trace level: one more mask bit per
+   level, from the top bit down. */
+void ChooseLayerLog(int* logFlag, int* logMask, const char** logPath) {
+    *logFlag = 1;
+    *logPath = m_strComLogFileName;
+    switch (m_iTraceLevel) {
+        case 0:
+            *logFlag = 0;
+            *logMask = 0;
+            *logPath = nullptr;
+            break;
+        case 1:
+            *logMask = 8;
+            break;
+        case 2:
+            *logMask = 12;
+            break;
+        case 3:
+            *logMask = 14;
+            break;
+        case 4:
+        case 5:
+            *logMask = 15;
+            break;
+        default:
+            *logMask = 8;
+            break;
+    }
+}
+
+}  // namespace
+
+int CommunicationDll_Load() {
+    if (m_hCommunicationDll != nullptr) {
+        return 0;
+    }
+    m_hCommunicationDll = LoadLibraryA(ZKPOS_COMMUNICATION_DLL_NAME);
+    return m_hCommunicationDll != nullptr ? 0 : -1;
+}
+
+bool CommunicationDll_Resolves(const char* entry) {
+    return ResolveEntry<NoArgumentEntry>(entry) != nullptr;
+}
+
+int CommunicationDll_CreatePort(int kind) {
+    auto entry = ResolveEntry<CreateCommunicationPortEntry>("CreateCommunicationPort");
+    if (entry == nullptr) {
+        return -1;
+    }
+    int logFlag = 0;
+    int logMask = 0;
+    const char* logPath = nullptr;
+    ChooseLayerLog(&logFlag, &logMask, &logPath);
+    return Reduce(entry(kind, logFlag, logMask, logPath, &m_iPortId));
+}
+
+int CommunicationDll_Serial_Init(const char* portName, int baud, int a, int b, int c, int d) {
+    auto entry = ResolveEntry<InitSerialPortEntry>("InitSerialPort");
+    return entry == nullptr ? -1 : Reduce(entry(portName, baud, a, b, c, d));
+}
+
+int CommunicationDll_Usb_Init(const char* portName) {
+    auto entry = ResolveEntry<InitUsbPrinterEntry>("InitUsbPrinter");
+    return entry == nullptr ? -1 : Reduce(entry(portName));
+}
+
+int CommunicationDll_InitEthTCP(const char* host, int port) {
+    auto entry = ResolveEntry<InitEthTCPEntry>("InitEthTCP");
+    return entry == nullptr ? -1 : Reduce(entry(host, port));
+}
+
+int CommunicationDll_Open() {
+    auto entry = ResolveEntry<NoArgumentEntry>("Open");
+    return entry == nullptr ? -1 : Reduce(entry());
+}
+
+int CommunicationDll_Serial_SetTimeout(int writeMs, int readMs) {
+    auto entry = ResolveEntry<SetSerialTimeoutEntry>("SetSerialTimeout");
+    return entry == nullptr ? -1
+                            : Reduce(entry(kSerialTimeoutConstant, readMs, kSerialTimeoutConstant,
+                                           writeMs, kSerialTimeoutConstant));
+}
+
+int CommunicationDll_Eth_SetTimeout(int writeMs, int readMs) {
+    auto entry = ResolveEntry<SetTimeoutEntry>("SetEthTimeout");
+    return entry == nullptr ? -1 : Reduce(entry(writeMs, readMs));
+}
+
+int CommunicationDll_Usb_SetTimeout(int writeMs, int readMs) {
+    auto entry = ResolveEntry<SetTimeoutEntry>("SetUsbTimeout");
+    return entry == nullptr ? -1 : Reduce(entry(writeMs, readMs));
+}
+
+int CommunicationDll_Write(const unsigned char* data, int length) {
+    auto entry = ResolveEntry<WriteEntry>("Write");
+    return entry == nullptr ? -1 : Reduce(entry(data, length));
+}
+
+int CommunicationDll_Read(unsigned char* buffer, int* count, int capacity) {
+    auto entry = ResolveEntry<ReadEntry>("Read");
+    return entry == nullptr ? -1 : Reduce(entry(buffer, capacity, count));
+}
+
+void CommunicationDll_Close() {
+    auto entry = ResolveEntry<NoArgumentEntry>("Close");
+    if (entry != nullptr) {
+        entry();
+    }
+}
+
+void CommunicationDll_Release() {
+    CommunicationDll_Close();
+    auto deleteAllLayerItems = ResolveEntry<NoArgumentEntry>("DeleteAllLayerItems");
+    if (deleteAllLayerItems != nullptr) {
+        deleteAllLayerItems();
+    }
+    // The layer stays in the process with whatever state it keeps; the next
+    // load asks the system for it by name and gets the same module back.
+    m_hCommunicationDll = nullptr;
+}
