@@ -8,7 +8,7 @@
 namespace zkpos_test {
 
 struct TestJniEnv::Object {
-    enum Kind { kSelf, kString, kByteArray } kind;
+    enum Kind { kSelf, kString, kByteArray, kThrowable } kind;
     std::string text;
     std::vector<jbyte> bytes;
 };
@@ -283,6 +283,25 @@ TestJniEnv& Owner(JNIEnv* env) {
     return *reinterpret_cast<TestJniEnv::Holder*>(env)->owner;
 }
 
+jboolean JNICALL ExceptionCheck(JNIEnv* env) {
+    return Owner(env).PendingException() != nullptr ? JNI_TRUE : JNI_FALSE;
+}
+
+jthrowable JNICALL ExceptionOccurred(JNIEnv* env) {
+    return Owner(env).PendingException();
+}
+
+void JNICALL ExceptionClear(JNIEnv* env) {
+    Owner(env).ClearException();
+}
+
+void JNICALL ExceptionDescribe(JNIEnv* env) {
+    if (Owner(env).PendingException() != nullptr) {
+        std::fprintf(stderr, "TestJniEnv: pending java.lang.OutOfMemoryError\n");
+    }
+    Owner(env).ClearException();
+}
+
 const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
     if (isCopy != nullptr) {
         *isCopy = JNI_TRUE;
@@ -295,6 +314,7 @@ void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring text, const char* chars)
 }
 
 jsize JNICALL GetArrayLength(JNIEnv* env, jarray array) {
+    Owner(env).CheckNoExceptionPending("GetArrayLength");
     return static_cast<jsize>(Owner(env).BytesOf(array).size());
 }
 
@@ -325,6 +345,7 @@ void CheckRegion(const TestJniEnv::Object& object, jsize start, jsize length,
 
 void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length,
                                 const jbyte* bytes) {
+    Owner(env).CheckNoExceptionPending("SetByteArrayRegion");
     TestJniEnv::Object& object = *Owner(env).Find(array, "SetByteArrayRegion");
     CheckRegion(object, start, length, "SetByteArrayRegion");
     if (length > 0) {
@@ -359,11 +380,18 @@ TestJniEnv::TestJniEnv() : table_(new JNINativeInterface_) {
     table_->ReleaseByteArrayElements = &zkpos_test::ReleaseByteArrayElements;
     table_->SetByteArrayRegion = &zkpos_test::SetByteArrayRegion;
     table_->GetByteArrayRegion = &zkpos_test::GetByteArrayRegion;
+    table_->ExceptionCheck = &zkpos_test::ExceptionCheck;
+    table_->ExceptionOccurred = &zkpos_test::ExceptionOccurred;
+    table_->ExceptionClear = &zkpos_test::ExceptionClear;
+    table_->ExceptionDescribe = &zkpos_test::ExceptionDescribe;
     holder_.env.functions = table_.get();
     holder_.owner = this;
     std::unique_ptr<Object> self(new Object);
     self->kind = Object::kSelf;
     self_ = Adopt(std::move(self));
+    std::unique_ptr<Object> outOfMemory(new Object);
+    outOfMemory->kind = Object::kThrowable;
+    outOfMemory_ = static_cast<jthrowable>(Adopt(std::move(outOfMemory)));
 }
 
 TestJniEnv::~TestJniEnv() {
@@ -432,12 +460,18 @@ void TestJniEnv::SetNewByteArrayFails(bool fails) {
     newByteArrayFails_ = fails;
 }
 
+void TestJniEnv::SetGetByteArrayElementsFails(bool fails) {
+    getElementsFails_ = fails;
+}
+
 jbyteArray TestJniEnv::NewByteArray(jsize length) {
     ++newByteArrayCalls_;
     if (length < 0) {
         Fatal("NewByteArray with the negative length " + std::to_string(length));
     }
+    CheckNoExceptionPending("NewByteArray");
     if (newByteArrayFails_) {
+        pending_ = outOfMemory_;
         return nullptr;
     }
     std::unique_ptr<Object> object(new Object);
@@ -448,9 +482,14 @@ jbyteArray TestJniEnv::NewByteArray(jsize length) {
 
 jbyte* TestJniEnv::GetElements(jbyteArray array) {
     ++getElementsCalls_;
+    CheckNoExceptionPending("GetByteArrayElements");
     Object& object = *Find(array, "GetByteArrayElements");
     if (object.kind != Object::kByteArray) {
         Fatal("GetByteArrayElements was given a reference that is not a byte array");
+    }
+    if (getElementsFails_) {
+        pending_ = outOfMemory_;
+        return nullptr;
     }
     // Exactly as long as the array (one byte for an empty one, since a
     // zero-byte allocation may come back null): nothing follows the data.
@@ -498,6 +537,7 @@ void TestJniEnv::ReleaseElements(jbyteArray array, jbyte* elements, jint mode) {
 
 const char* TestJniEnv::GetStringChars(jstring text) {
     ++getStringCalls_;
+    CheckNoExceptionPending("GetStringUTFChars");
     const Object& object = *Find(text, "GetStringUTFChars");
     if (object.kind != Object::kString) {
         Fatal("GetStringUTFChars was given a reference that is not a string");
@@ -526,6 +566,12 @@ void TestJniEnv::ReleaseStringChars(jstring text, const char* chars) {
     }
     std::free(const_cast<char*>(found->first));
     strings_.erase(found);
+}
+
+void TestJniEnv::CheckNoExceptionPending(const char* function) {
+    if (pending_ != nullptr) {
+        problems_.push_back(std::string(function) + " called while an exception is pending");
+    }
 }
 
 std::vector<std::string> TestJniEnv::Problems() const {

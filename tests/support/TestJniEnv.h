@@ -46,8 +46,14 @@ public:
     // does not belong to this environment.
     std::string BytesOf(jarray array) const;
 
-    // While set, NewByteArray returns null, as a JVM out of memory does.
+    // While set, NewByteArray returns null and leaves an OutOfMemoryError
+    // pending, as a JVM out of memory does.
     void SetNewByteArrayFails(bool fails);
+    // The same for GetByteArrayElements, which a JVM may fail to copy.
+    void SetGetByteArrayElementsFails(bool fails);
+    // True while an exception is pending: one the library left behind
+    // reaches the Java caller, which the libraries never allow.
+    bool ExceptionPending() const { return pending_ != nullptr; }
 
     // How often each of the implemented functions was called.
     int NewByteArrayCalls() const { return newByteArrayCalls_; }
@@ -63,8 +69,9 @@ public:
 
     // Every misuse seen so far, one sentence each: an element pointer
     // released with a mode other than 0, released twice or never handed out,
-    // and every element pointer still not released at the time of the call.
-    // Empty when all is well.
+    // a JNI function other than the exception functions called while an
+    // exception is pending, and every element pointer still not released at
+    // the time of the call. Empty when all is well.
     std::vector<std::string> Problems() const;
 
     // Used by the function table; not for tests.
@@ -79,6 +86,10 @@ public:
     void ReleaseElements(jbyteArray array, jbyte* elements, jint mode);
     const char* GetStringChars(jstring text);
     void ReleaseStringChars(jstring text, const char* chars);
+    jthrowable PendingException() const { return pending_; }
+    void ClearException() { pending_ = nullptr; }
+    // Records a misuse when an exception is pending.
+    void CheckNoExceptionPending(const char* function);
 
 private:
     struct Elements {
@@ -92,7 +103,10 @@ private:
     Holder holder_;
     std::map<jobject, std::unique_ptr<Object>> objects_;
     jobject self_;
+    jthrowable outOfMemory_;
+    jthrowable pending_ = nullptr;
     bool newByteArrayFails_ = false;
+    bool getElementsFails_ = false;
     int newByteArrayCalls_ = 0;
     int getElementsCalls_ = 0;
     int getStringCalls_ = 0;
