@@ -1,0 +1,439 @@
+// zkpos-simulator: a printer-like device on TCP and on a pseudo-terminal, for
+// demos and tests of the port libraries. See Usage() for the command set.
+#include "DeviceProtocol.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char kUsage[] =
+    "usage: zkpos-simulator [options]\n"
+    "\n"
+    "Plays a printer-like device for the point-of-sale port libraries, on TCP\n"
+    "127.0.0.1:9100 and on a pseudo-terminal. Its first lines on standard output\n"
+    "name what it opened, for example:\n"
+    "  pty /dev/pts/3\n"
+    "  tcp 127.0.0.1:9100\n"
+    "Every client (each TCP connection, the terminal) gets its own conversation:\n"
+    "  STX payload ETX   answered ACK STX payload ETX (the frame echoed back)\n"
+    "  ENQ               answered by the status byte (outside a frame)\n"
+    "  frame over 8192 bytes of payload: answered NAK\n"
+    "  any other byte between frames is ignored\n"
+    "\n"
+    "options:\n"
+    "  --address A       TCP listen address (default 127.0.0.1)\n"
+    "  --port P          TCP port (default 9100; 0 picks a free port)\n"
+    "  --no-tcp          no TCP listener\n"
+    "  --no-pty          no pseudo-terminal\n"
+    "  --status B        status byte for ENQ, decimal or 0x.. (default 0x40 '@')\n"
+    "  --delay MS        answer slowly: wait MS milliseconds before every answer\n"
+    "  --large N         answer every frame with ACK and a frame of N payload bytes\n"
+    "                    cycling A..Z (N above 1024 needs more than one read)\n"
+    "  --silent          read everything, answer nothing\n"
+    "  --close-after N   close the connection (hang up the terminal) after\n"
+    "                    answering N frames; 0 closes as soon as a client connects\n"
+    "  --seconds N       stop after N seconds (default 60); SIGINT/SIGTERM stop at once\n"
+    "  --quiet           no event lines on standard error\n"
+    "  --help            this text\n";
+
+struct Options {
+    std::string address = "127.0.0.1";
+    long port = 9100;
+    bool tcp = true;
+    bool pty = true;
+    long seconds = 60;
+    bool quiet = false;
+    zkpos::Behaviour behaviour;
+};
+
+struct Answer {
+    Clock::time_point due;
+    std::string bytes;
+};
+
+// One client line: a TCP connection or the master side of the terminal.
+struct Line {
+    int fd = -1;
+    bool isPty = false;
+    std::string name;
+    zkpos::DeviceProtocol protocol;
+    std::deque<Answer> pending;      // answers still held back by --delay
+    std::string out;                 // answers due, not yet taken by the kernel
+    Clock::time_point drainUntil{};  // a hung-up terminal waits for its reader until then
+
+    Line(int fd_, bool isPty_, std::string name_, const zkpos::Behaviour& behaviour)
+        : fd(fd_), isPty(isPty_), name(std::move(name_)), protocol(behaviour) {}
+};
+
+volatile sig_atomic_t g_stopSignal = 0;
+
+void OnStopSignal(int signal) {
+    g_stopSignal = signal;
+}
+
+bool g_quiet = false;
+
+void Event(const char* format, const std::string& name, long value = 0) {
+    if (g_quiet) {
+        return;
+    }
+    std::fprintf(stderr, "simulator: ");
+    if (!name.empty()) {
+        std::fprintf(stderr, "%s: ", name.c_str());
+    }
+    std::fprintf(stderr, format, value);
+    std::fputc('\n', stderr);
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "zkpos-simulator: %s\n", what.c_str());
+    std::exit(2);
+}
+
+long ParseNumber(const char* option, const char* text, long low, long high) {
+    if (text == nullptr) {
+        Fail(std::string(option) + " needs a value");
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || value < low || value > high) {
+        Fail(std::string(option) + ": '" + text + "' is not a number from " + std::to_string(low) +
+             " to " + std::to_string(high));
+    }
+    return value;
+}
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (option == "--help" || option == "-h") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (option == "--address") {
+            if (value == nullptr) {
+                Fail("--address needs a value");
+            }
+            options.address = value;
+            ++i;
+        } else if (option == "--port") {
+            options.port = ParseNumber("--port", value, 0, 65535);
+            ++i;
+        } else if (option == "--no-tcp") {
+            options.tcp = false;
+        } else if (option == "--no-pty") {
+            options.pty = false;
+        } else if (option == "--status") {
+            options.behaviour.status =
+                static_cast<unsigned char>(ParseNumber("--status", value, 0, 255));
+            ++i;
+        } else if (option == "--delay") {
+            options.behaviour.delayMs = static_cast<int>(ParseNumber("--delay", value, 0, 60000));
+            ++i;
+        } else if (option == "--large") {
+            options.behaviour.largeBlock =
+                static_cast<std::size_t>(ParseNumber("--large", value, 1, 1 << 20));
+            ++i;
+        } else if (option == "--silent") {
+            options.behaviour.silent = true;
+        } else if (option == "--close-after") {
+            options.behaviour.closeAfterFrames = ParseNumber("--close-after", value, 0, 1L << 30);
+            ++i;
+        } else if (option == "--seconds") {
+            options.seconds = ParseNumber("--seconds", value, 1, 24L * 3600);
+            ++i;
+        } else if (option == "--quiet") {
+            options.quiet = true;
+        } else {
+            Fail("unknown option '" + option + "' (try --help)");
+        }
+    }
+    if (!options.tcp && !options.pty) {
+        Fail("--no-tcp and --no-pty leave nothing to simulate");
+    }
+    return options;
+}
+
+int OpenListener(const Options& options, std::string* shownAddress) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(options.port));
+    if (inet_pton(AF_INET, options.address.c_str(), &address.sin_addr) != 1) {
+        Fail("--address: '" + options.address + "' is not a dotted IPv4 address");
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        Fail(std::string("socket: ") + std::strerror(errno));
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Fail("cannot listen on " + options.address + ":" + std::to_string(options.port) + ": " +
+             std::strerror(errno));
+    }
+    if (listen(fd, 8) != 0) {
+        Fail(std::string("listen: ") + std::strerror(errno));
+    }
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    *shownAddress = options.address + ":" + std::to_string(ntohs(address.sin_port));
+    return fd;
+}
+
+// Opens the terminal pair and returns the master. The simulator keeps a slave
+// descriptor of its own for its whole life: without one, the master reports a
+// hang-up until the client opens the slave, and again whenever it closes it.
+int OpenTerminal(std::string* slavePath, int* heldSlave) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        Fail(std::string("cannot open a pseudo-terminal: ") + std::strerror(errno));
+    }
+    const char* name = ptsname(master);
+    if (name == nullptr) {
+        Fail(std::string("ptsname: ") + std::strerror(errno));
+    }
+    *slavePath = name;
+    *heldSlave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (*heldSlave < 0) {
+        Fail(*slavePath + ": " + std::strerror(errno));
+    }
+    // Raw both ways: no echo, no line editing, no CR/NL translation, all 8 bits.
+    termios settings{};
+    tcgetattr(*heldSlave, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(*heldSlave, TCSANOW, &settings);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    return master;
+}
+
+// Sends what is due; false when the line broke.
+bool Flush(Line& line) {
+    while (!line.out.empty()) {
+        const ssize_t sent = line.isPty
+                                 ? write(line.fd, line.out.data(), line.out.size())
+                                 : send(line.fd, line.out.data(), line.out.size(), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+        line.out.erase(0, static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+void MoveDueAnswers(Line& line, Clock::time_point now) {
+    while (!line.pending.empty() && line.pending.front().due <= now) {
+        line.out += line.pending.front().bytes;
+        line.pending.pop_front();
+    }
+}
+
+// Reads what the client sent and queues the answer; false when the client left.
+bool Receive(Line& line, const zkpos::Behaviour& behaviour) {
+    unsigned char buffer[4096];
+    const ssize_t got =
+        line.isPty ? read(line.fd, buffer, sizeof buffer) : recv(line.fd, buffer, sizeof buffer, 0);
+    if (got < 0) {
+        return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    if (got == 0) {
+        Event("client closed the connection", line.name);
+        return false;
+    }
+    Event("received %ld bytes", line.name, got);
+    const long framesBefore = line.protocol.FramesAnswered();
+    const std::string answer = line.protocol.Feed(buffer, static_cast<std::size_t>(got));
+    if (line.protocol.FramesAnswered() != framesBefore) {
+        Event("frames answered so far: %ld", line.name, line.protocol.FramesAnswered());
+    }
+    if (!answer.empty()) {
+        line.pending.push_back(
+            {Clock::now() + std::chrono::milliseconds(behaviour.delayMs), answer});
+    }
+    return true;
+}
+
+// A terminal loses what its reader has not taken yet when the master closes,
+// so the hang-up waits (a bounded time) until the last answer has been read.
+// The kernel moves written bytes to the reader's side a little later, so an
+// empty queue only counts after a short settling time.
+constexpr std::chrono::milliseconds kTerminalDrainTime(2000);
+constexpr std::chrono::milliseconds kTerminalSettleTime(200);
+constexpr std::chrono::milliseconds kTerminalDrainPoll(20);
+
+bool ReadyToHangUp(Line& line, int heldSlave, Clock::time_point now) {
+    if (!line.protocol.WantsHangUp() || !line.pending.empty() || !line.out.empty()) {
+        return false;
+    }
+    if (!line.isPty || heldSlave < 0) {
+        return true;
+    }
+    if (line.drainUntil == Clock::time_point{}) {
+        line.drainUntil = now + kTerminalDrainTime;
+    }
+    int unread = 0;
+    if (now >= line.drainUntil) {
+        return true;
+    }
+    const bool settled = now >= line.drainUntil - kTerminalDrainTime + kTerminalSettleTime;
+    return settled && (ioctl(heldSlave, FIONREAD, &unread) != 0 || unread == 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = ParseOptions(argc, argv);
+    g_quiet = options.quiet;
+    signal(SIGPIPE, SIG_IGN);
+
+    // The stop signals stay blocked except inside ppoll, so none is lost
+    // between the check of g_stopSignal and the wait.
+    struct sigaction stop {};
+    stop.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &stop, nullptr);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigset_t blocked, waitMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+
+    std::list<Line> lines;
+    int heldSlave = -1;
+    if (options.pty) {
+        std::string slavePath;
+        const int master = OpenTerminal(&slavePath, &heldSlave);
+        lines.emplace_back(master, true, "pty " + slavePath, options.behaviour);
+        std::printf("pty %s\n", slavePath.c_str());
+    }
+    int listener = -1;
+    if (options.tcp) {
+        std::string shownAddress;
+        listener = OpenListener(options, &shownAddress);
+        std::printf("tcp %s\n", shownAddress.c_str());
+    }
+    std::fflush(stdout);
+
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.seconds);
+    long connections = 0;
+    while (g_stopSignal == 0) {
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            Event("stopping after %ld seconds", "", options.seconds);
+            break;
+        }
+        for (auto line = lines.begin(); line != lines.end();) {
+            MoveDueAnswers(*line, now);
+            const bool intact = Flush(*line);
+            if (!intact || ReadyToHangUp(*line, heldSlave, now)) {
+                Event(intact ? "hanging up" : "line broken, closing", line->name);
+                close(line->fd);
+                line = lines.erase(line);
+            } else {
+                ++line;
+            }
+        }
+        if (options.pty && heldSlave >= 0 && (lines.empty() || !lines.front().isPty)) {
+            // The terminal was hung up: the client's next read sees the end of the line.
+            close(heldSlave);
+            heldSlave = -1;
+        }
+
+        Clock::time_point wake = deadline;
+        std::vector<pollfd> watched;
+        if (listener >= 0) {
+            watched.push_back({listener, POLLIN, 0});
+        }
+        for (const Line& line : lines) {
+            watched.push_back(
+                {line.fd, static_cast<short>(POLLIN | (line.out.empty() ? 0 : POLLOUT)), 0});
+            if (!line.pending.empty() && line.pending.front().due < wake) {
+                wake = line.pending.front().due;
+            }
+            if (line.drainUntil != Clock::time_point{} && now + kTerminalDrainPoll < wake) {
+                wake = now + kTerminalDrainPoll;
+            }
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now);
+        timespec timeout{};
+        if (wait.count() > 0) {
+            timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+            timeout.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+        }
+        const int ready = ppoll(watched.data(), watched.size(), &timeout, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            Fail(std::string("ppoll: ") + std::strerror(errno));
+        }
+
+        std::size_t index = 0;
+        if (listener >= 0) {
+            if (watched[index].revents & POLLIN) {
+                const int client =
+                    accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (client >= 0) {
+                    lines.emplace_back(client, false, "tcp#" + std::to_string(++connections),
+                                       options.behaviour);
+                    Event("client connected", lines.back().name);
+                }
+            }
+            ++index;
+        }
+        for (auto line = lines.begin(); line != lines.end() && index < watched.size(); ++index) {
+            if (line->fd != watched[index].fd) {
+                continue;  // a line accepted in this round; it was not watched yet
+            }
+            bool keep = true;
+            if (watched[index].revents & (POLLIN | POLLHUP | POLLERR)) {
+                keep = Receive(*line, options.behaviour);
+            }
+            if (!keep) {
+                close(line->fd);
+                line = lines.erase(line);
+            } else {
+                ++line;
+            }
+        }
+    }
+    if (g_stopSignal != 0) {
+        Event("stopped by signal %ld", "", g_stopSignal);
+    }
+    for (Line& line : lines) {
+        close(line.fd);
+    }
+    if (heldSlave >= 0) {
+        close(heldSlave);
+    }
+    if (listener >= 0) {
+        close(listener);
+    }
+    return 0;
+}
