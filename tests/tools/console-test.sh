@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# The console scripted against the simulator, one case per run:
+#   console-test.sh CASE CONSOLE_LAUNCHER SIMULATOR
+# Runs inside tests/support/private-run.sh: the simulator takes 127.0.0.1:9100
+# and the library's trace goes to a private /var/log.
+set -uo pipefail
+
+case_name=$1
+console=$2
+simulator=$3
+
+if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
+    echo "console-test: run me through tests/support/private-run.sh" >&2
+    exit 1
+fi
+
+scratch=$(mktemp -d)
+simulator_pid=
+cleanup() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null
+        wait "$simulator_pid" 2>/dev/null
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL [$case_name]: $*" >&2
+    failures=$((failures + 1))
+}
+
+# Starts the simulator with the given options and waits (at most 5 s) until it
+# has named its terminal and its TCP address.
+start_simulator() {
+    "$simulator" --seconds 60 "$@" >"$scratch/simulator.out" 2>"$scratch/simulator.err" &
+    simulator_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    grep -q '^tcp 127.0.0.1:9100$' "$scratch/simulator.out" || {
+        echo "simulator did not start:" >&2
+        cat "$scratch/simulator.err" >&2
+        exit 1
+    }
+    pty=$(sed -n 's/^pty //p' "$scratch/simulator.out")
+}
+
+# Runs the console with the given arguments (at most 60 s); sets status, out, err.
+run_console() {
+    timeout 60 "$console" "$@" >"$scratch/out" 2>"$scratch/err" </dev/null
+    status=$?
+    out=$(cat "$scratch/out")
+    err=$(cat "$scratch/err")
+}
+
+expect_status() {
+    [ "$status" -eq "$1" ] || fail "exit status $status, expected $1 (stderr: $err)"
+}
+
+expect_out() {
+    grep -qF -- "$1" "$scratch/out" || fail "no line '$1' in the output:"$'\n'"$out"
+}
+
+expect_one_error_line() {
+    local lines
+    lines=$(wc -l <"$scratch/err")
+    [ "$lines" -eq 1 ] && grep -q "^error: $1" "$scratch/err" ||
+        fail "expected one line 'error: $1...' on stderr, got:"$'\n'"$err"
+}
+
+expect_trace() {
+    grep -qF -- "$1" /var/log/ZkPosSoLog.txt 2>/dev/null ||
+        fail "no trace line with '$1' in /var/log/ZkPosSoLog.txt"
+}
+
+case "$case_name" in
+tcp-echo)
+    start_simulator --no-pty
+    run_console -e 'open tcp 127.0.0.1 --trace 5' -e 'send <STX>Hello<ETX>' -e read -e close
+    expect_status 0
+    expect_out 'opened 127.0.0.1 on bus Ethernet'
+    expect_out 'sent 7 bytes'
+    expect_out 'received 8 bytes: <ACK><STX>Hello<ETX>'
+    expect_out '0000  06 02 48 65 6c 6c 6f 03'
+    expect_out '|..Hello.|'
+    expect_trace 'ZkPosSo::openDevice --> m_iDeviceType 2'
+    expect_trace 'ZkPosSo::WriteToEthernetPort --> strToSend (|0x02|Hello|0x03|)'
+    ;;
+pty-echo)
+    start_simulator
+    [ -c "$pty" ] || fail "the simulator named no terminal: '$pty'"
+    run_console -e "open serial $pty 9600 --trace 3" -e 'send --hex 02 41 80 ff 0d 0a 03' \
+        -e 'read --until-quiet' -e 'send A\x7f\\<ETX>' -e 'read --until-quiet'
+    expect_status 0
+    expect_out "opened $pty on bus RS232"
+    expect_out 'received 8 bytes: <ACK><STX>A\x80\xff<CR><LF><ETX>'
+    expect_out '06 02 41 80 ff 0d 0a 03'
+    expect_out 'quiet: 8 bytes in 1 read'
+    # Bytes outside a frame are line noise to the device: no answer at all.
+    expect_out 'quiet: 0 bytes in 0 reads'
+    expect_trace 'ZkPosSo::openDevice --> m_iDeviceType 1'
+    expect_trace "ZkPosSo::ConvertPort --> strPort $pty"
+    ;;
+enq-status)
+    start_simulator --no-pty --status 0x21
+    run_console -e 'open tcp 127.0.0.1' -e 'send <enq>' -e read
+    expect_status 0
+    expect_out 'received 1 byte: !'
+    expect_out '0000  21 '
+    ;;
+large-block)
+    start_simulator --no-pty --large 1500
+    run_console -e 'open tcp 127.0.0.1' -e 'send <STX>x<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
+    expect_status 0
+    # The library hands over at most 1024 bytes per read; the rest comes next.
+    expect_out 'received 1024 bytes: <ACK><STX>ABCDEFGHIJKLMNOPQRSTUVWXYZABC'
+    expect_out 'received 479 bytes: '
+    expect_out 'quiet: 1503 bytes in 2 reads'
+    ;;
+slow-device)
+    start_simulator --no-pty --delay 1500
+    run_console -e 'open tcp 127.0.0.1 --read-timeout 1' -e 'send <STX>slow<ETX>' -e read \
+        -e 'timeout 5 3' -e read
+    expect_status 0
+    # The first read gives up after one second, the second one waits for the answer.
+    expect_out 'nothing received'
+    expect_out 'received 7 bytes: <ACK><STX>slow<ETX>'
+    ;;
+silent-device)
+    start_simulator --no-pty --silent
+    started=$(date +%s)
+    run_console -e 'open tcp 127.0.0.1 --read-timeout 1' -e 'send <STX>anyone?<ETX>' \
+        -e 'read --until-quiet 1'
+    expect_status 0
+    expect_out 'quiet: 0 bytes in 0 reads'
+    [ $(($(date +%s) - started)) -le 20 ] || fail "a silent device held the console too long"
+    ;;
+script-file-and-stdin)
+    start_simulator --no-pty
+    printf '%s\n' '# a comment, then a blank line' '' 'open tcp 127.0.0.1' \
+        'send <STX>from a file<ETX>' 'read' 'quit' 'send never sent' >"$scratch/script"
+    run_console "$scratch/script"
+    expect_status 0
+    expect_out 'received 14 bytes: <ACK><STX>from a file<ETX>'
+    grep -q 'never sent' "$scratch/out" && fail "commands after quit ran"
+    timeout 60 "$console" - >"$scratch/out" 2>"$scratch/err" <<'SCRIPT'
+open tcp 127.0.0.1
+send --hex 02 73 74 64 69 6e 03
+read
+SCRIPT
+    status=$? out=$(cat "$scratch/out") err=$(cat "$scratch/err")
+    expect_status 0
+    expect_out 'received 8 bytes: <ACK><STX>stdin<ETX>'
+    ;;
+bad-arguments)
+    for arguments in "--bogus" "-e frobnicate" "-e open" "-e open_tcp_127.0.0.1_--trace_9" \
+        "-e open_tcp_127.0.0.1_9600_extra" "-e open_tcp_127.0.0.1_--read-timeout_-1" \
+        "-e open_tcp_127.0.0.1_fast" "-e send_\\q" "-e send_\\x4" "-e send_--hex_0g" \
+        "-e read_--forever" "-e sleep_100" "-e timeout_1"; do
+        read -r -a words <<<"$arguments"
+        words=("${words[@]//_/ }")
+        run_console "${words[@]}"
+        expect_status 2
+        expect_one_error_line ''
+    done
+    run_console -e 'open tcp 127.0.0.1 --trace 9'
+    expect_one_error_line '--trace: .9. is not a whole number from 0 to 5'
+    # A bad command in a script stops it there.
+    start_simulator --no-pty
+    run_console -e 'open tcp 127.0.0.1' -e 'send <STX>one<ETX>' -e 'frobnicate' -e 'send <STX>two<ETX>'
+    expect_status 2
+    expect_out 'sent 5 bytes'
+    grep -q 'two' "$scratch/out" && fail "the script went on after a bad command"
+    ;;
+failed-open)
+    # Nothing listens on 127.0.0.1:9100 in this private network.
+    run_console -e 'open tcp 127.0.0.1 --write-timeout 2 --trace 1'
+    expect_status 3
+    expect_one_error_line 'open failed: 127.0.0.1 on bus Ethernet did not open'
+    expect_trace 'ZkPosSo::OpenEthernetPort --> Error in connection()'
+    run_console -e 'open serial /dev/zkpos-no-such-port'
+    expect_status 3
+    expect_one_error_line 'open failed: /dev/zkpos-no-such-port on bus RS232'
+    ;;
+failed-write)
+    run_console -e 'send <STX>x<ETX>'
+    expect_status 4
+    expect_one_error_line 'send: no port is open'
+    # The device hangs up as soon as it is connected: the first sends may still
+    # be taken by the kernel, a later one finds the connection gone.
+    start_simulator --no-pty --close-after 0
+    script=(-e 'open tcp 127.0.0.1')
+    for _ in 1 2 3 4 5; do
+        script+=(-e 'sleep 0.2' -e 'send <STX>anyone there?<ETX>')
+    done
+    run_console "${script[@]}"
+    expect_status 4
+    expect_one_error_line 'write failed: the port took none of the 15 bytes'
+    ;;
+missing-library)
+    # The launcher names the library explicitly; without it the console says what it tried.
+    launcher="$scratch/zkpos-console"
+    sed 's|-Dzkpos.library="[^"]*"|-Dzkpos.library="/nonexistent/libZkPosSo64.so"|' "$console" >"$launcher"
+    chmod +x "$launcher"
+    grep -q /nonexistent "$launcher" || fail "could not point the launcher elsewhere"
+    console=$launcher run_console -e 'open tcp 127.0.0.1'
+    expect_status 5
+    expect_one_error_line 'cannot load the port library ZkPosSo64: tried the file /nonexistent/libZkPosSo64.so'
+    # help needs no library at all.
+    run_console -e help
+    expect_status 0
+    expect_out 'Example against the device simulator'
+    ;;
+*)
+    echo "console-test: unknown case '$case_name'" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+    echo "[$case_name] $failures check(s) failed" >&2
+    exit 1
+fi
+echo "[$case_name] passed"

@@ -1,0 +1,425 @@
+package com.zelkor.jpos.console;
+
+import java.io.BufferedReader;
+import java.io.IOException;
+import java.io.InputStreamReader;
+import java.io.PrintStream;
+import java.nio.charset.Charset;
+import java.nio.file.Files;
+import java.nio.file.Paths;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Locale;
+
+/**
+ * A console for a point-of-sale device behind the port libraries: opens one port, sends bytes,
+ * shows what comes back. Interactive at a terminal; otherwise it runs commands from a file or
+ * standard input and stops at the first failing one with its exit status.
+ */
+public final class ZkPosConsole {
+    static final String USAGE = String.join(System.lineSeparator(),
+            "usage: zkpos-console                 interactive prompt (scripted when input is not a terminal)",
+            "       zkpos-console FILE | -        run the commands in FILE (- = standard input)",
+            "       zkpos-console -e CMD [-e CMD ...]  run the given commands",
+            "       zkpos-console --help",
+            "",
+            "commands:",
+            "  open <bus> <port> [baud] [--write-timeout s] [--read-timeout s] [--trace level]",
+            "        bus: serial (or RS232) for a serial line, tcp (or Ethernet) for a device on",
+            "        TCP port 9100, usb (Windows); port: COM1..COM4 or a device path such as",
+            "        /dev/ttyUSB0, or a host name or address; baud 9600 (default), 19200, 38400",
+            "        or 57600; time-outs in whole seconds (default 5 each); trace level 1..5",
+            "        writes the library's trace log, 0 (default) writes none",
+            "  send <text>     sends the text; <STX> <ETX> <ENQ> <ACK> <NAK> <CR> <LF> <ESC> ...",
+            "                  and \\xHH give control bytes, \\\\ a backslash, \\< a '<'",
+            "  send --hex <bytes>  sends hex bytes, e.g. send --hex 02 48 69 03",
+            "  read            one read: what has arrived, waiting at most the read time-out",
+            "  read --until-quiet [s]  reads until nothing arrives for s seconds (default 1)",
+            "  timeout <write-s> <read-s>  changes the time-outs, also of an open port",
+            "  sleep <s>       waits (at most 60 s), for scripts",
+            "  close           closes the port",
+            "  help            this text",
+            "  quit            closes the port and leaves",
+            "",
+            "Replies are shown as text with the same escapes and as a hex dump.",
+            "Exit status: 0 ok, 2 bad arguments, 3 open failed, 4 write failed,",
+            "5 port library not loadable. A script stops at the first failing command.",
+            "",
+            "Example against the device simulator, started in another terminal:",
+            "  $ zkpos-simulator",
+            "  pty /dev/pts/3",
+            "  tcp 127.0.0.1:9100",
+            "  $ zkpos-console",
+            "  zkpos> open tcp 127.0.0.1 --trace 5",
+            "  opened 127.0.0.1 on bus Ethernet",
+            "  zkpos> send <STX>Hello<ETX>",
+            "  sent 7 bytes",
+            "  zkpos> read",
+            "  received 8 bytes: <ACK><STX>Hello<ETX>",
+            "    0000  06 02 48 65 6c 6c 6f 03                          |..Hello.|",
+            "  zkpos> send <ENQ>",
+            "  sent 1 byte",
+            "  zkpos> read",
+            "  received 1 byte: @",
+            "    0000  40                                               |@|",
+            "  zkpos> open serial /dev/pts/3 9600",
+            "  opened /dev/pts/3 on bus RS232",
+            "  zkpos> quit",
+            "The same lines in a file run as a script: zkpos-console demo.txt");
+
+    private static final long MAX_TIMEOUT_SECONDS = 3600;
+    private static final long QUIET_LIMIT_MILLIS = 60_000;
+    private static final int QUIET_LIMIT_BYTES = 1 << 20;
+
+    private final PrintStream out;
+    private final PrintStream err;
+    private PortDriver driver;
+    private boolean open;
+    private long writeTimeout = 5;
+    private long readTimeout = 5;
+
+    private ZkPosConsole(PrintStream out, PrintStream err) {
+        this.out = out;
+        this.err = err;
+    }
+
+    public static void main(String[] args) {
+        System.exit(new ZkPosConsole(System.out, System.err).run(args));
+    }
+
+    private int run(String[] args) {
+        List<String> commands = new ArrayList<>();
+        String script = null;
+        for (int i = 0; i < args.length; i++) {
+            String arg = args[i];
+            if (arg.equals("--help") || arg.equals("-h")) {
+                out.println(USAGE);
+                return 0;
+            } else if (arg.equals("-e") && i + 1 < args.length) {
+                commands.add(args[++i]);
+            } else if ((arg.startsWith("-") && !arg.equals("-")) || script != null) {
+                err.println("error: unexpected argument '" + arg + "' (try --help)");
+                return CommandError.BAD_ARGUMENTS;
+            } else {
+                script = arg;
+            }
+        }
+        if (!commands.isEmpty() && script != null) {
+            err.println("error: give either -e commands or a script, not both");
+            return CommandError.BAD_ARGUMENTS;
+        }
+        try {
+            if (!commands.isEmpty()) {
+                return runScript(commands);
+            }
+            if (script == null && System.console() != null) {
+                return runInteractive();
+            }
+            BufferedReader reader = script == null || script.equals("-")
+                    ? new BufferedReader(new InputStreamReader(System.in, Charset.defaultCharset()))
+                    : Files.newBufferedReader(Paths.get(script), Charset.defaultCharset());
+            List<String> lines = new ArrayList<>();
+            for (String line; (line = reader.readLine()) != null;) {
+                lines.add(line);
+            }
+            return runScript(lines);
+        } catch (IOException e) {
+            err.println("error: cannot read " + (script == null ? "standard input" : script) + ": "
+                    + e.getMessage());
+            return CommandError.BAD_ARGUMENTS;
+        } finally {
+            closeIfOpen();
+        }
+    }
+
+    private int runScript(List<String> lines) {
+        for (String line : lines) {
+            String command = line.strip();
+            if (command.isEmpty() || command.startsWith("#")) {
+                continue;
+            }
+            out.println("> " + command);
+            try {
+                if (!execute(stripLeading(line))) {
+                    return 0;
+                }
+            } catch (CommandError e) {
+                err.println("error: " + e.getMessage());
+                return e.status();
+            }
+        }
+        return 0;
+    }
+
+    private int runInteractive() throws IOException {
+        BufferedReader reader =
+                new BufferedReader(new InputStreamReader(System.in, Charset.defaultCharset()));
+        out.println("zkpos-console: type help for the commands, quit to leave");
+        while (true) {
+            out.print("zkpos> ");
+            out.flush();
+            String line = reader.readLine();
+            if (line == null) {
+                out.println();
+                return 0;
+            }
+            if (line.isBlank() || line.strip().startsWith("#")) {
+                continue;
+            }
+            try {
+                if (!execute(stripLeading(line))) {
+                    return 0;
+                }
+            } catch (CommandError e) {
+                err.println("error: " + e.getMessage());
+            }
+        }
+    }
+
+    /** Runs one command; false when it was quit. */
+    private boolean execute(String line) throws CommandError {
+        int blank = indexOfBlank(line);
+        String name = (blank < 0 ? line : line.substring(0, blank)).toLowerCase(Locale.ROOT);
+        // send takes the rest of the line as written, blanks included.
+        String rest = blank < 0 ? "" : line.substring(blank + 1);
+        List<String> words = Arrays.asList(rest.isBlank() ? new String[0] : rest.strip().split("\\s+"));
+        switch (name) {
+            case "open": open(words); return true;
+            case "send": send(rest); return true;
+            case "read": read(words); return true;
+            case "timeout": timeout(words); return true;
+            case "sleep": sleep(words); return true;
+            case "close": close(words); return true;
+            case "help": out.println(USAGE); return true;
+            case "quit":
+            case "exit":
+                return false;
+            default:
+                throw bad("unknown command '" + name + "' (try help)");
+        }
+    }
+
+    private void open(List<String> words) throws CommandError {
+        List<String> positional = new ArrayList<>();
+        int trace = 0;
+        long write = writeTimeout;
+        long read = readTimeout;
+        for (int i = 0; i < words.size(); i++) {
+            String word = words.get(i);
+            if (word.startsWith("--")) {
+                if (i + 1 >= words.size()) {
+                    throw bad("open: " + word + " needs a value");
+                }
+                String value = words.get(++i);
+                switch (word) {
+                    case "--write-timeout": write = number(word, value, 0, MAX_TIMEOUT_SECONDS); break;
+                    case "--read-timeout": read = number(word, value, 0, MAX_TIMEOUT_SECONDS); break;
+                    case "--trace": trace = (int) number(word, value, 0, 5); break;
+                    default: throw bad("open: unknown option " + word);
+                }
+            } else {
+                positional.add(word);
+            }
+        }
+        if (positional.size() < 2 || positional.size() > 3) {
+            throw bad("usage: open <bus> <port> [baud] [--write-timeout s] [--read-timeout s] [--trace level]");
+        }
+        int baud = positional.size() == 3
+                ? (int) number("baud rate", positional.get(2), 1, Integer.MAX_VALUE) : 9600;
+        PortDriver port = driver();
+        String bus = busName(positional.get(0));
+        String portName = positional.get(1);
+        // A second open without a close would leave the first port open and forgotten.
+        closeIfOpen();
+        writeTimeout = write;
+        readTimeout = read;
+        port.setDeviceTimeout(writeTimeout, readTimeout);
+        if (port.openDevice(bus, portName, baud, trace > 0, trace) != 0) {
+            throw new CommandError(CommandError.OPEN_FAILED, "open failed: " + portName + " on bus "
+                    + bus + " did not open" + (trace > 0 ? "; see " + traceLog() : " (add --trace 5 to see why)"));
+        }
+        open = true;
+        out.println("opened " + portName + " on bus " + bus
+                + (trace > 0 ? " (trace level " + trace + " in " + traceLog() + ")" : ""));
+    }
+
+    private void send(String rest) throws CommandError {
+        String text = rest;
+        byte[] data;
+        if (text.strip().startsWith("--hex")) {
+            data = Bytes.parseHex(text.strip().substring("--hex".length()));
+        } else {
+            data = Bytes.parseText(text);
+        }
+        if (data.length == 0) {
+            throw bad("usage: send <text> | send --hex <bytes>");
+        }
+        if (!open) {
+            throw new CommandError(CommandError.WRITE_FAILED, "send: no port is open (open one first)");
+        }
+        long sent = driver.writeData(data);
+        if (sent != data.length) {
+            throw new CommandError(CommandError.WRITE_FAILED, sent < 0
+                    ? "write failed: the port took none of the " + data.length + " bytes"
+                    : "write failed: the port took " + sent + " of " + data.length + " bytes");
+        }
+        out.println("sent " + count(sent));
+    }
+
+    private void read(List<String> words) throws CommandError {
+        requireOpen("read");
+        if (words.isEmpty()) {
+            byte[] data = driver.readData();
+            if (data == null) {
+                out.println("nothing received");
+            } else {
+                show(data);
+            }
+            return;
+        }
+        if (!words.get(0).equals("--until-quiet") || words.size() > 2) {
+            throw bad("usage: read | read --until-quiet [seconds]");
+        }
+        long quiet = words.size() == 2 ? number("quiet time", words.get(1), 1, 60) : 1;
+        driver.setDeviceTimeout(writeTimeout, quiet);
+        long total = 0;
+        int reads = 0;
+        long started = System.nanoTime();
+        try {
+            while (total < QUIET_LIMIT_BYTES
+                    && (System.nanoTime() - started) / 1_000_000 < QUIET_LIMIT_MILLIS) {
+                byte[] data = driver.readData();
+                if (data == null) {
+                    break;
+                }
+                show(data);
+                total += data.length;
+                reads++;
+            }
+        } finally {
+            driver.setDeviceTimeout(writeTimeout, readTimeout);
+        }
+        out.println("quiet: " + count(total) + " in " + reads + (reads == 1 ? " read" : " reads"));
+    }
+
+    private void timeout(List<String> words) throws CommandError {
+        if (words.size() != 2) {
+            throw bad("usage: timeout <write-seconds> <read-seconds>");
+        }
+        long write = number("write time-out", words.get(0), 0, MAX_TIMEOUT_SECONDS);
+        long read = number("read time-out", words.get(1), 0, MAX_TIMEOUT_SECONDS);
+        writeTimeout = write;
+        readTimeout = read;
+        if (driver != null) {
+            driver.setDeviceTimeout(writeTimeout, readTimeout);
+        }
+        out.println("time-outs: write " + writeTimeout + " s, read " + readTimeout + " s");
+    }
+
+    private void sleep(List<String> words) throws CommandError {
+        double seconds;
+        try {
+            seconds = words.size() == 1 ? Double.parseDouble(words.get(0)) : -1;
+        } catch (NumberFormatException e) {
+            seconds = -1;
+        }
+        if (!(seconds >= 0 && seconds <= 60)) {
+            throw bad("usage: sleep <seconds, at most 60>");
+        }
+        try {
+            Thread.sleep((long) (seconds * 1000));
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    private void close(List<String> words) throws CommandError {
+        if (!words.isEmpty()) {
+            throw bad("usage: close");
+        }
+        out.println(closeIfOpen() ? "closed" : "no port is open");
+    }
+
+    private boolean closeIfOpen() {
+        if (!open) {
+            return false;
+        }
+        driver.closeDevice();
+        open = false;
+        return true;
+    }
+
+    private PortDriver driver() throws CommandError {
+        if (driver == null) {
+            driver = PortDriver.load();
+        }
+        return driver;
+    }
+
+    private void requireOpen(String command) throws CommandError {
+        if (!open) {
+            throw bad(command + ": no port is open (open one first)");
+        }
+    }
+
+    private void show(byte[] data) {
+        out.println("received " + count(data.length) + ": " + Bytes.toText(data));
+        out.print(Bytes.toHexDump(data, "  "));
+    }
+
+    private String traceLog() {
+        return driver != null && driver.isWindows()
+                ? "ZkPosDll.log in Documents\\Zelkortec\\JavaPos\\Log"
+                : "/var/log/ZkPosSoLog.txt";
+    }
+
+    /** The bus names the libraries know, from the names a person types. */
+    private static String busName(String typed) {
+        switch (typed.toLowerCase(Locale.ROOT)) {
+            case "serial":
+            case "rs232":
+                return "RS232";
+            case "tcp":
+            case "ethernet":
+                return "Ethernet";
+            case "usb":
+                return "USB";
+            default:
+                return typed;
+        }
+    }
+
+    private static long number(String what, String text, long low, long high) throws CommandError {
+        try {
+            long value = Long.parseLong(text);
+            if (value >= low && value <= high) {
+                return value;
+            }
+        } catch (NumberFormatException e) {
+            // reported below like a value out of range
+        }
+        throw bad(what + ": '" + text + "' is not a whole number from " + low + " to " + high);
+    }
+
+    private static String count(long bytes) {
+        return bytes + (bytes == 1 ? " byte" : " bytes");
+    }
+
+    private static int indexOfBlank(String line) {
+        for (int i = 0; i < line.length(); i++) {
+            if (Character.isWhitespace(line.charAt(i))) {
+                return i;
+            }
+        }
+        return -1;
+    }
+
+    private static String stripLeading(String line) {
+        return line.stripLeading();
+    }
+
+    private static CommandError bad(String message) {
+        return new CommandError(CommandError.BAD_ARGUMENTS, message);
+    }
+}
