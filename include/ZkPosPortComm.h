@@ -60,19 +60,19 @@
 #define ZKPOS_DEFAULT_BUFFER_SIZE 2048
 
 /* Declares the six native methods of one Java class of the package. */
-#define ZKPOS_DECLARE_NATIVE_METHODS(CLASS)                                                     \
-    JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_##CLASS##_openDevice(                 \
+#define ZKPOS_DECLARE_NATIVE_METHODS(CLASS)                                                    \
+    JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_##CLASS##_openDevice(                \
         JNIEnv* env, jobject self, jstring deviceBus, jstring portName, jint baudRate,         \
         jboolean debug, jint verbosity);                                                       \
     JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_##CLASS##_closeDevice(JNIEnv* env,   \
                                                                                 jobject self); \
-    JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_##CLASS##_readData(              \
+    JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_##CLASS##_readData(             \
         JNIEnv* env, jobject self, jlong unused);                                              \
-    JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_##CLASS##_writeData(                  \
+    JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_##CLASS##_writeData(                 \
         JNIEnv* env, jobject self, jbyteArray data, jlong size);                               \
-    JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_##CLASS##_SetDeviceTimeout(            \
+    JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_##CLASS##_SetDeviceTimeout(           \
         JNIEnv* env, jobject self, jlong writeTimeoutSec, jlong readTimeoutSec);               \
-    JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_##CLASS##_SetDeviceBuffer(             \
+    JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_##CLASS##_SetDeviceBuffer(            \
         JNIEnv* env, jobject self, jlong writeBufferSize, jlong readBufferSize);
 
 #ifdef __cplusplus
