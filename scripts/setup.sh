@@ -13,6 +13,7 @@ packages=(
     wine wine64                         # runs the Windows tests
     util-linux iproute2                 # private namespaces for the tests (unshare, ip)
     clang-format
+    libjssc-java librxtx-java           # what the benchmark compares the library with
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
 )
 

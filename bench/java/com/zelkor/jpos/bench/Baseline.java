@@ -1,0 +1,31 @@
+package com.zelkor.jpos.bench;
+
+/**
+ * The plain C baselines, loaded into the benchmark's own JVM from the file named by the system
+ * property {@code zkpos.bench.baseline}. Every batch runs inside one native call and returns
+ * its elapsed nanoseconds, or -1 when the peer failed it.
+ */
+final class Baseline {
+    static {
+        System.load(System.getProperty("zkpos.bench.baseline"));
+    }
+
+    private Baseline() {}
+
+    /** A blocking socket to the peer on 127.0.0.1:9100, waits bounded to 5 s; -1 on failure. */
+    static native int connectPeer();
+
+    static native boolean send(int fd, byte[] data);
+
+    static native void close(int fd);
+
+    static native long roundTrips(int fd, int count, int size);
+
+    static native long bulkWrite(int fd, long total, int chunk);
+
+    static native long bulkRead(int fd, long total);
+
+    static native int openSerial(String path);
+
+    static native long serialReplies(int fd, int count, byte request, int replySize);
+}
