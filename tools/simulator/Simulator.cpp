@@ -264,7 +264,7 @@ bool Receive(Line& line, const zkpos::Behaviour& behaviour) {
         Event("client closed the connection", line.name);
         return false;
     }
-    Event("received %ld bytes", line.name, got);
+    Event(got == 1 ? "received %ld byte" : "received %ld bytes", line.name, got);
     const long framesBefore = line.protocol.FramesAnswered();
     const std::string answer = line.protocol.Feed(buffer, static_cast<std::size_t>(got));
     if (line.protocol.FramesAnswered() != framesBefore) {

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The main job: sets up, builds the Linux x86-64 preset, starts the device
+# simulator and talks to it through the library: the Java example SendMessage
+# over TCP, then the console scripted once over TCP and once over the
+# simulator's pseudo-terminal. Shows the lines the library wrote to its trace
+# log and stops everything it started.
+#
+# As root the talking part runs in private mount and network namespaces: a
+# fresh /var/log (so the trace file is the demo's own and the machine's
+# /var/log is never written) and a loopback of its own (so 127.0.0.1:9100 is
+# free). Without root it runs in the open and shows no trace.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root_dir=$PWD
+build=$root_dir/build/linux-x64
+
+if [ "${1:-}" != --talk ]; then
+    scripts/setup.sh
+    cmake --preset linux-x64 >/dev/null
+    cmake --build --preset linux-x64 -j"$(nproc)"
+    if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
+        exec unshare --mount --net --propagation private -- "$0" --talk private
+    fi
+    echo
+    echo "demo: not root, so no private namespaces: the simulator needs 127.0.0.1:9100 free,"
+    echo "demo: and the library cannot write /var/log, so the trace part is skipped."
+    exec "$0" --talk open
+fi
+
+private=$([ "${2:-}" = private ] && echo yes || echo no)
+if [ "$private" = yes ]; then
+    mount -t tmpfs -o mode=0755 zkpos-demo-log /var/log
+    ip link set dev lo up
+fi
+
+work=$(mktemp -d)
+simulator_pid=
+stop_all() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null || true
+        wait "$simulator_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "device simulator: TCP 127.0.0.1:9100 and a pseudo-terminal (stops by itself after 120 s)"
+"$build/tools/simulator/zkpos-simulator" --seconds 120 >"$work/simulator.out" 2>"$work/simulator.log" &
+simulator_pid=$!
+for _ in $(seq 100); do
+    grep -q '^tcp ' "$work/simulator.out" 2>/dev/null && break
+    sleep 0.05
+done
+if ! grep -q '^tcp ' "$work/simulator.out"; then
+    echo "demo: the simulator did not start:" >&2
+    cat "$work/simulator.log" >&2
+    exit 1
+fi
+cat "$work/simulator.out"
+pty=$(sed -n 's/^pty //p' "$work/simulator.out")
+
+step "Java example: SendMessage 127.0.0.1 (LinPortComm over TCP)"
+java -Dzkpos.library="$build/linux/libZkPosSo64.so" \
+    -cp "$build/java/zkpos.jar:$build/java/zkpos-example.jar" SendMessage 127.0.0.1 "Hello from Java"
+
+console=$build/tools/console/zkpos-console
+# Outside the private namespaces the console leaves the real /var/log alone.
+trace_tcp="--trace 5" trace_serial="--trace 3"
+if [ "$private" = no ]; then
+    trace_tcp= trace_serial=
+fi
+step "console over TCP: zkpos-console -"
+"$console" - <<SCRIPT
+open tcp 127.0.0.1 --read-timeout 2 $trace_tcp
+send <STX>Hello over TCP<ETX>
+read
+send <ENQ>
+read
+close
+SCRIPT
+
+step "console over the pseudo-terminal $pty (as a serial line)"
+"$console" - <<SCRIPT
+open serial $pty 9600 --read-timeout 2 $trace_serial
+send <STX>Hello over the serial line<ETX>
+read --until-quiet
+close
+SCRIPT
+
+if [ "$private" = yes ]; then
+    step "trace lines the library wrote to /var/log/ZkPosSoLog.txt (a private tmpfs)"
+    cat /var/log/ZkPosSoLog.txt
+fi
+
+step "the simulator's own account"
+cat "$work/simulator.log"
+echo
+echo "demo: done; the simulator is stopped."
