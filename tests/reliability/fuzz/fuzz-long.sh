@@ -15,7 +15,7 @@ cmake --build --preset linux-fuzz -j2
 
 here=tests/reliability/fuzz
 out=build/linux-fuzz/$here
-for target in PrintLog ConvertPort ShowBytes; do
+for target in PrintLog ConvertPort ShowBytes ReadTrace; do
     mkdir -p "$out/grown/$target" "$out/artifacts"
     set -- "$out/grown/$target" "$here/corpus/$target"
     [ -d "$here/findings/$target" ] && set -- "$@" "$here/findings/$target"
