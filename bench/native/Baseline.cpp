@@ -155,6 +155,37 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_bench_Baseline_bulkRead(JNIEnv*, jc
     return Now() - start;
 }
 
+// The least a native write method can do with the JNI calls the library is
+// bound to: the array's elements, one send, the release with copy-back.
+JNIEXPORT jint JNICALL Java_com_zelkor_jpos_bench_Baseline_writeArray(JNIEnv* env, jclass, jint fd,
+                                                                      jbyteArray data) {
+    jsize length = env->GetArrayLength(data);
+    jbyte* bytes = env->GetByteArrayElements(data, nullptr);
+    if (bytes == nullptr) {
+        return -1;
+    }
+    ssize_t sent = send(fd, bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+    env->ReleaseByteArrayElements(data, bytes, 0);
+    return static_cast<jint>(sent);
+}
+
+// The least a native read method can do that hands over a new array: one
+// receive of at most a block, a new array, one copy.
+JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_bench_Baseline_readArray(JNIEnv* env, jclass,
+                                                                           jint fd) {
+    char block[kBlockSize];
+    ssize_t count = recv(fd, block, sizeof block, 0);
+    if (count <= 0) {
+        return nullptr;
+    }
+    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(count));
+    if (bytes != nullptr) {
+        env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(count),
+                                reinterpret_cast<const jbyte*>(block));
+    }
+    return bytes;
+}
+
 JNIEXPORT jint JNICALL Java_com_zelkor_jpos_bench_Baseline_openSerial(JNIEnv* env, jclass,
                                                                       jstring path) {
     const char* text = env->GetStringUTFChars(path, nullptr);

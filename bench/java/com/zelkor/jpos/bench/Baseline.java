@@ -25,6 +25,12 @@ final class Baseline {
 
     static native long bulkRead(int fd, long total);
 
+    /** One send through the JNI calls a native write method needs, and nothing else. */
+    static native int writeArray(int fd, byte[] data);
+
+    /** One receive handed over as a new array, and nothing else; null on failure. */
+    static native byte[] readArray(int fd);
+
     static native int openSerial(String path);
 
     static native long serialReplies(int fd, int count, byte request, int replySize);

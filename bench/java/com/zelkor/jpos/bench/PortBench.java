@@ -55,13 +55,25 @@ public final class PortBench {
             LinPortComm port = new LinPortComm();
             port.SetDeviceTimeout(5, 5);
             TcpBench tcp = new TcpBench(port, settings);
-            tcp.roundTrip(rows);
-            tcp.bulk(rows);
+            if (settings.runs("tcp")) {
+                tcp.roundTrip(rows);
+            }
+            if (settings.runs("bulk")) {
+                tcp.bulk(rows);
+            }
             SerialBench serial = new SerialBench(port, settings, terminal);
-            serial.replies(rows);
-            rxtx(rows, settings, terminal, serial);
-            trace(rows, settings);
-            new SteadyState(port, settings).measure(rows);
+            if (settings.runs("serial")) {
+                serial.replies(rows);
+            }
+            if (settings.runs("rxtx")) {
+                rxtx(rows, settings, terminal, serial);
+            }
+            if (settings.runs("trace")) {
+                trace(rows, settings);
+            }
+            if (settings.runs("steady")) {
+                new SteadyState(port, settings).measure(rows);
+            }
         } finally {
             peer.getOutputStream().close();
             if (!peer.waitFor(10, TimeUnit.SECONDS)) {
@@ -183,7 +195,10 @@ public final class PortBench {
                 continue;
             }
             double ratio = Double.parseDouble(found[4]);
-            double library = serial.libraryRatios.get(size);
+            Double library = serial.libraryRatios.get(size);
+            if (library == null) {
+                library = Double.NaN;  // the library's rows were not run this time
+            }
             rows.add(new Row(what, "RXTX read, receive time-out, child JVM",
                     SerialBench.milliseconds(Double.parseDouble(found[2])),
                     "plain C in that JVM " + SerialBench.milliseconds(Double.parseDouble(found[3])),
@@ -199,14 +214,17 @@ public final class PortBench {
         addRows(rows, linux, "4 trace, Linux", "PrintLog");
 
         String wine = System.getProperty("zkpos.bench.wine", "");
-        if (wine.isEmpty()) {
-            rows.add(new Row("4 trace, Windows", "PrintTrace under Wine",
-                    "not measured: no Windows build in this run", "-", "-", "ratios only", "-"));
+        String program = System.getProperty("zkpos.bench.wintrace", "");
+        if (wine.isEmpty() || program.isEmpty()) {
+            rows.add(new Row("4 trace, Windows (Wine)", "PrintTrace",
+                    "not measured: no mingw-w64 or Wine at build time", "-", "-", "ratios only",
+                    "-"));
             return;
         }
-        Child windows = runChild(List.of(wine, Integer.toString(settings.traceRounds),
-                Integer.toString(settings.traceLines)), 600);
-        addRows(rows, windows, "4 trace, Windows", "PrintTrace under Wine");
+        // Wine's first start in a new prefix takes a while; it is bounded by the runner.
+        Child windows = runChild(List.of(wine, program, Integer.toString(settings.traceRounds),
+                Integer.toString(settings.traceLines / 4)), 900);
+        addRows(rows, windows, "4 trace, Windows (Wine)", "PrintTrace");
     }
 
     private static void addRows(List<Row> rows, Child child, String what, String variant) {

@@ -12,6 +12,8 @@ final class TcpBench {
     private static final int MESSAGE_SIZE = 16;
     private static final int CHUNK = 1024;
     private static final int WAIT_MS = 5000;
+    /** What any native method would cost with the same JNI calls: the floor of the library. */
+    private static final String BARE_JNI = "(for comparison) bare JNI methods, same JNI calls";
 
     private final LinPortComm port;
     private final Settings settings;
@@ -69,6 +71,20 @@ final class TcpBench {
         return true;
     }
 
+    private static boolean bareRoundTrip(int fd, byte[] message) {
+        if (Baseline.writeArray(fd, message) != message.length) {
+            return false;
+        }
+        for (int received = 0; received < message.length;) {
+            byte[] reply = Baseline.readArray(fd);
+            if (reply == null) {
+                return false;
+            }
+            received += reply.length;
+        }
+        return true;
+    }
+
     private static long socketRoundTrips(Socket socket, int count) throws Exception {
         byte[] message = new byte[MESSAGE_SIZE];
         byte[] reply = new byte[MESSAGE_SIZE];
@@ -93,6 +109,7 @@ final class TcpBench {
         byte[] echo = service('E', 0);
         openPort(port, echo, false, 0);
         int baseline = openBaseline(echo);
+        int bare = openBaseline(echo);
         try (Socket timed = openSocket(echo, true); Socket untimed = openSocket(echo, false)) {
             byte[] message = new byte[MESSAGE_SIZE];
             java.util.Arrays.fill(message, (byte) 'r');
@@ -108,10 +125,19 @@ final class TcpBench {
             };
             Rounds.Batch socketTimed = count -> socketRoundTrips(timed, count);
             Rounds.Batch socketUntimed = count -> socketRoundTrips(untimed, count);
+            Rounds.Batch bareJni = count -> {
+                long start = System.nanoTime();
+                for (int i = 0; i < count; ++i) {
+                    if (!bareRoundTrip(bare, message)) {
+                        return -1;
+                    }
+                }
+                return System.nanoTime() - start;
+            };
             Rounds.run(settings.warmupRounds, settings.roundTrips, plain, library, socketTimed,
-                    socketUntimed);
+                    socketUntimed, bareJni);
             Rounds r = Rounds.run(settings.rounds, settings.roundTrips, plain, library, socketTimed,
-                    socketUntimed);
+                    socketUntimed, bareJni);
 
             String what = "1 TCP round trip, 16 B";
             String base = "plain C send/recv " + Row.microseconds(r.median(0));
@@ -125,8 +151,11 @@ final class TcpBench {
                     Row.verdict(library2timed < 1)));
             rows.add(new Row(what, "java.net.Socket, no time-out", Row.microseconds(r.median(3)),
                     base, Row.times(r.ratio(3, 0)), "(reported)", "-"));
+            rows.add(new Row(what, BARE_JNI, Row.microseconds(r.median(4)), base,
+                    Row.times(r.ratio(4, 0)), "-", "-"));
         } finally {
             Baseline.close(baseline);
+            Baseline.close(bare);
         }
     }
 
@@ -137,6 +166,7 @@ final class TcpBench {
         byte[] drain = service('D', total);
         openPort(port, drain, false, 0);
         int drained = openBaseline(drain);
+        int bareDrained = openBaseline(drain);
         byte[] chunk = new byte[CHUNK];
         java.util.Arrays.fill(chunk, (byte) 'w');
         try {
@@ -150,18 +180,31 @@ final class TcpBench {
                 }
                 return port.readData(0) != null ? System.nanoTime() - start : -1;
             };
-            Rounds.run(settings.warmupRounds, 1, plain, library);
-            Rounds r = Rounds.run(settings.bulkRounds, 1, plain, library);
-            rows.add(new Row(what, "writeData, 1 KiB writes", throughput(total, r.median(1)),
-                    "plain C send " + throughput(total, r.median(0)), Row.times(r.ratio(1, 0)),
-                    "<= 1.05x", Row.verdict(r.ratio(1, 0) <= 1.05)));
+            Rounds.Batch bareJni = count -> {
+                long start = System.nanoTime();
+                for (long sent = 0; sent < total; sent += CHUNK) {
+                    if (Baseline.writeArray(bareDrained, chunk) != CHUNK) {
+                        return -1;
+                    }
+                }
+                return Baseline.readArray(bareDrained) != null ? System.nanoTime() - start : -1;
+            };
+            Rounds.run(settings.warmupRounds, 1, plain, library, bareJni);
+            Rounds r = Rounds.run(settings.bulkRounds, 1, plain, library, bareJni);
+            String base = "plain C send " + throughput(total, r.median(0));
+            rows.add(new Row(what, "writeData, 1 KiB writes", throughput(total, r.median(1)), base,
+                    Row.times(r.ratio(1, 0)), "<= 1.05x", Row.verdict(r.ratio(1, 0) <= 1.05)));
+            rows.add(new Row(what, BARE_JNI + ", writes", throughput(total, r.median(2)), base,
+                    Row.times(r.ratio(2, 0)), "-", "-"));
         } finally {
             Baseline.close(drained);
+            Baseline.close(bareDrained);
         }
 
         byte[] source = service('S', total);
         openPort(port, source, false, 0);
         int sourced = openBaseline(source);
+        int bareSourced = openBaseline(source);
         byte[] ask = {(byte) 'g'};
         try {
             Rounds.Batch plain = count -> Baseline.bulkRead(sourced, total);
@@ -179,13 +222,30 @@ final class TcpBench {
                 }
                 return System.nanoTime() - start;
             };
-            Rounds.run(settings.warmupRounds, 1, plain, library);
-            Rounds r = Rounds.run(settings.bulkRounds, 1, plain, library);
+            Rounds.Batch bareJni = count -> {
+                long start = System.nanoTime();
+                if (Baseline.writeArray(bareSourced, ask) != 1) {
+                    return -1;
+                }
+                for (long received = 0; received < total;) {
+                    byte[] block = Baseline.readArray(bareSourced);
+                    if (block == null) {
+                        return -1;
+                    }
+                    received += block.length;
+                }
+                return System.nanoTime() - start;
+            };
+            Rounds.run(settings.warmupRounds, 1, plain, library, bareJni);
+            Rounds r = Rounds.run(settings.bulkRounds, 1, plain, library, bareJni);
+            String base = "plain C recv 1 KiB " + throughput(total, r.median(0));
             rows.add(new Row(what, "readData, <= 1 KiB per call", throughput(total, r.median(1)),
-                    "plain C recv 1 KiB " + throughput(total, r.median(0)),
-                    Row.times(r.ratio(1, 0)), "<= 1.05x", Row.verdict(r.ratio(1, 0) <= 1.05)));
+                    base, Row.times(r.ratio(1, 0)), "<= 1.05x", Row.verdict(r.ratio(1, 0) <= 1.05)));
+            rows.add(new Row(what, BARE_JNI + ", reads", throughput(total, r.median(2)), base,
+                    Row.times(r.ratio(2, 0)), "-", "-"));
         } finally {
             Baseline.close(sourced);
+            Baseline.close(bareSourced);
         }
         port.closeDevice();
     }
