@@ -121,9 +121,9 @@ large-block)
     expect_out 'quiet: 1503 bytes in 2 reads'
     ;;
 slow-device)
-    start_simulator --no-pty --delay 1500
+    start_simulator --no-pty --delay 2500
     run_console -e 'open tcp 127.0.0.1 --read-timeout 1' -e 'send <STX>slow<ETX>' -e read \
-        -e 'timeout 5 3' -e read
+        -e 'timeout 5 5' -e read
     expect_status 0
     # The first read gives up after one second, the second one waits for the answer.
     expect_out 'nothing received'

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Builds the Windows .zip with CPack and checks that it holds the DLL, both
+# jars and the console launcher in one folder, and that the console jar starts
+# from there by its manifest alone:
+#   zip-test.sh BUILD_DIR SCRATCH_DIR
+set -uo pipefail
+
+build=$1
+scratch=$2
+rm -rf "$scratch"
+mkdir -p "$scratch"
+
+(cd "$scratch" && timeout 240 cpack -G ZIP --config "$build/CPackConfig.cmake" -B "$scratch/out" \
+    >"$scratch/cpack.log" 2>&1) || {
+    cat "$scratch/cpack.log" >&2
+    echo "zip-test: cpack failed" >&2
+    exit 1
+}
+zips=("$scratch"/out/*.zip)
+[ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || {
+    echo "zip-test: expected one .zip, found: ${zips[*]}" >&2
+    exit 1
+}
+echo "zip-test: $(basename "${zips[0]}")"
+
+failures=0
+fail() {
+    echo "FAIL [zip]: $*" >&2
+    failures=$((failures + 1))
+}
+
+mkdir "$scratch/unpacked"
+(cd "$scratch/unpacked" && cmake -E tar xf "${zips[0]}") || fail "the archive does not unpack"
+folder=$(find "$scratch/unpacked" -name ZkPosDll64.dll -printf '%h\n')
+[ -n "$folder" ] || fail "no ZkPosDll64.dll in the archive"
+for file in zkpos.jar zkpos-console.jar zkpos-console.cmd; do
+    [ -f "$folder/$file" ] || fail "$file is not beside ZkPosDll64.dll"
+done
+grep -q 'zkpos.library="%~dp0ZkPosDll64.dll"' "$folder/zkpos-console.cmd" ||
+    fail "the launcher does not name the DLL beside it"
+head -c 2 "$folder/ZkPosDll64.dll" | grep -q MZ || fail "ZkPosDll64.dll is not a Windows program file"
+
+# The console needs no library for its help: this proves the jar and its manifest.
+timeout 60 java -jar "$folder/zkpos-console.jar" --help >"$scratch/help.out" 2>&1 ||
+    fail "java -jar zkpos-console.jar --help failed: $(cat "$scratch/help.out")"
+grep -q 'Example against the device simulator' "$scratch/help.out" || fail "no help text"
+
+if [ "$failures" -ne 0 ]; then
+    echo "[zip] $failures check(s) failed" >&2
+    exit 1
+fi
+echo "[zip] passed"
