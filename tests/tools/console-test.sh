@@ -92,8 +92,10 @@ tcp-echo)
 pty-echo)
     start_simulator
     [ -c "$pty" ] || fail "the simulator named no terminal: '$pty'"
+    # Each answer is complete before the read, so each comes in one piece.
     run_console -e "open serial $pty 9600 --trace 3" -e 'send --hex 02 41 80 ff 0d 0a 03' \
-        -e 'read --until-quiet' -e 'send A\x7f\\<ETX>' -e 'read --until-quiet'
+        -e 'sleep 0.3' -e 'read --until-quiet' -e 'send noise' -e 'read --until-quiet' \
+        -e 'send <STX>A\x7f\\\<ETX> ok<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
     expect_status 0
     expect_out "opened $pty on bus RS232"
     expect_out 'received 8 bytes: <ACK><STX>A\x80\xff<CR><LF><ETX>'
@@ -101,6 +103,9 @@ pty-echo)
     expect_out 'quiet: 8 bytes in 1 read'
     # Bytes outside a frame are line noise to the device: no answer at all.
     expect_out 'quiet: 0 bytes in 0 reads'
+    # Escapes read back as they were written: DEL, a backslash, a literal "<ETX>".
+    expect_out 'received 14 bytes: <ACK><STX>A\x7f\\\<ETX> ok<ETX>'
+    expect_out '06 02 41 7f 5c 3c 45 54 58 3e 20 6f 6b 03'
     expect_trace 'ZkPosSo::openDevice --> m_iDeviceType 1'
     expect_trace "ZkPosSo::ConvertPort --> strPort $pty"
     ;;

@@ -271,7 +271,8 @@ public final class ZkPosConsole {
         requireOpen("read");
         if (words.isEmpty()) {
             byte[] data = driver.readData();
-            if (data == null) {
+            // Linux says nothing with null, Windows with an empty array.
+            if (data == null || data.length == 0) {
                 out.println("nothing received");
             } else {
                 show(data);
@@ -290,7 +291,7 @@ public final class ZkPosConsole {
             while (total < QUIET_LIMIT_BYTES
                     && (System.nanoTime() - started) / 1_000_000 < QUIET_LIMIT_MILLIS) {
                 byte[] data = driver.readData();
-                if (data == null) {
+                if (data == null || data.length == 0) {
                     break;
                 }
                 show(data);
