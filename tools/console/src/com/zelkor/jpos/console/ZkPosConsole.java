@@ -18,56 +18,6 @@ import java.util.Locale;
  * standard input and stops at the first failing one with its exit status.
  */
 public final class ZkPosConsole {
-    static final String USAGE = String.join(System.lineSeparator(),
-            "usage: zkpos-console                 interactive prompt (scripted when input is not a terminal)",
-            "       zkpos-console FILE | -        run the commands in FILE (- = standard input)",
-            "       zkpos-console -e CMD [-e CMD ...]  run the given commands",
-            "       zkpos-console --help",
-            "",
-            "commands:",
-            "  open <bus> <port> [baud] [--write-timeout s] [--read-timeout s] [--trace level]",
-            "        bus: serial (or RS232) for a serial line, tcp (or Ethernet) for a device on",
-            "        TCP port 9100, usb (Windows); port: COM1..COM4 or a device path such as",
-            "        /dev/ttyUSB0, or a host name or address; baud 9600 (default), 19200, 38400",
-            "        or 57600; time-outs in whole seconds (default 5 each); trace level 1..5",
-            "        writes the library's trace log, 0 (default) writes none",
-            "  send <text>     sends the text; <STX> <ETX> <ENQ> <ACK> <NAK> <CR> <LF> <ESC> ...",
-            "                  and \\xHH give control bytes, \\\\ a backslash, \\< a '<'",
-            "  send --hex <bytes>  sends hex bytes, e.g. send --hex 02 48 69 03",
-            "  read            one read: what has arrived, waiting at most the read time-out",
-            "  read --until-quiet [s]  reads until nothing arrives for s seconds (default 1)",
-            "  timeout <write-s> <read-s>  changes the time-outs, also of an open port",
-            "  sleep <s>       waits (at most 60 s), for scripts",
-            "  close           closes the port",
-            "  help            this text",
-            "  quit            closes the port and leaves",
-            "",
-            "Replies are shown as text with the same escapes and as a hex dump.",
-            "Exit status: 0 ok, 2 bad arguments, 3 open failed, 4 write failed,",
-            "5 port library not loadable. A script stops at the first failing command.",
-            "",
-            "Example against the device simulator, started in another terminal:",
-            "  $ zkpos-simulator",
-            "  pty /dev/pts/3",
-            "  tcp 127.0.0.1:9100",
-            "  $ zkpos-console",
-            "  zkpos> open tcp 127.0.0.1 --trace 5",
-            "  opened 127.0.0.1 on bus Ethernet",
-            "  zkpos> send <STX>Hello<ETX>",
-            "  sent 7 bytes",
-            "  zkpos> read",
-            "  received 8 bytes: <ACK><STX>Hello<ETX>",
-            "    0000  06 02 48 65 6c 6c 6f 03                          |..Hello.|",
-            "  zkpos> send <ENQ>",
-            "  sent 1 byte",
-            "  zkpos> read",
-            "  received 1 byte: @",
-            "    0000  40                                               |@|",
-            "  zkpos> open serial /dev/pts/3 9600",
-            "  opened /dev/pts/3 on bus RS232",
-            "  zkpos> quit",
-            "The same lines in a file run as a script: zkpos-console demo.txt");
-
     private static final long MAX_TIMEOUT_SECONDS = 3600;
     private static final long QUIET_LIMIT_MILLIS = 60_000;
     private static final int QUIET_LIMIT_BYTES = 1 << 20;
@@ -94,7 +44,7 @@ public final class ZkPosConsole {
         for (int i = 0; i < args.length; i++) {
             String arg = args[i];
             if (arg.equals("--help") || arg.equals("-h")) {
-                out.println(USAGE);
+                out.println(Help.TEXT);
                 return 0;
             } else if (arg.equals("-e") && i + 1 < args.length) {
                 commands.add(args[++i]);
@@ -191,7 +141,7 @@ public final class ZkPosConsole {
             case "timeout": timeout(words); return true;
             case "sleep": sleep(words); return true;
             case "close": close(words); return true;
-            case "help": out.println(USAGE); return true;
+            case "help": out.println(Help.TEXT); return true;
             case "quit":
             case "exit":
                 return false;
