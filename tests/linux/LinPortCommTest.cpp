@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,11 @@ struct BusCase {
     const char* bus;
     int kind;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const BusCase& value) {
+    return out << "\"" << value.bus << "\"";
+}
 
 class AssignDeviceTest : public ::testing::TestWithParam<BusCase> {};
 

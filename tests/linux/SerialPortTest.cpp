@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -98,6 +99,11 @@ struct ConvertCase {
     const char* path;
 };
 
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const ConvertCase& value) {
+    return out << "\"" << value.name << "\"";
+}
+
 class ConvertPortTest : public SerialPortTest, public ::testing::WithParamInterface<ConvertCase> {};
 
 TEST_P(ConvertPortTest, MapsComNamesAndPassesEverythingElseUnchanged) {
@@ -170,6 +176,11 @@ struct SpeedCase {
     int baudRate;
     speed_t code;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const SpeedCase& value) {
+    return out << value.baudRate << " baud";
+}
 
 class LineSettingsTest : public SerialPortTest, public ::testing::WithParamInterface<SpeedCase> {};
 
@@ -406,6 +417,11 @@ struct PauseCase {
     size_t waiting;
     bool pauses;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const PauseCase& value) {
+    return out << value.waiting << " bytes waiting";
+}
 
 class ReadPauseTest : public SerialPortTest, public ::testing::WithParamInterface<PauseCase> {};
 

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,11 @@ struct ModeCase {
     short textMode;
 };
 
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const ModeCase& value) {
+    return out << "\"" << value.name << "\"";
+}
+
 class TraceFileModeTest : public TraceLogTest, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(TraceFileModeTest, ExtensionChoosesTheMode) {
@@ -172,6 +178,11 @@ struct InitCase {
     short printDate;
     int status;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const InitCase& value) {
+    return out << value.what;
+}
 
 class InitLogStatusTest : public TraceLogTest, public ::testing::WithParamInterface<InitCase> {};
 
@@ -351,6 +362,11 @@ struct RenderCase {
     std::string text;
     std::string shown;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const RenderCase& value) {
+    return out << value.what;
+}
 
 class TraceRenderingTest : public TraceLogTest, public ::testing::WithParamInterface<RenderCase> {};
 

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ struct ShowCase {
     size_t size;  // of the text buffer
     std::string shown;
 };
+
+// Names the case in the test output.
+std::ostream& operator<<(std::ostream& out, const ShowCase& value) {
+    return out << value.what;
+}
 
 class ShowBytesTest : public ::testing::TestWithParam<ShowCase> {};
 
