@@ -217,6 +217,21 @@ TEST_F(EthernetPortTest, WriteShowsUnterminatedDataWithoutReadingPastIt) {
     EXPECT_EQ(std::string::npos, text.find_first_not_of("w)", 11)) << text;
 }
 
+TEST_F(EthernetPortTest, WriteToADeviceThatReadsNothingWaitsAtMostTheWriteTimeOut) {
+    LoopbackPeer peer;
+    m_lWriteTimeout = 1;
+    Connect(peer);
+    // Far more than the socket buffers on both sides hold.
+    ExactBytes data(std::string(64 << 20, 's'));
+    long start = MonotonicMs();
+    int result = WriteToEthernetPort(data.Data(), data.Length());
+    long elapsed = MonotonicMs() - start;
+    EXPECT_LT(result, data.Length());
+    EXPECT_GE(result, -1);
+    EXPECT_GE(elapsed, 950);
+    EXPECT_LT(elapsed, 4000);
+}
+
 TEST_F(EthernetPortTest, ReadReturnsWhatArrivedAndShowsItWithoutACount) {
     LoopbackPeer peer;
     Connect(peer);

@@ -292,6 +292,18 @@ TEST_F(SerialPortTest, WriteOfLongDataCutsItsTraceTextToTheBuffer) {
     EXPECT_EQ(std::string(shown.size(), 'w'), shown);
 }
 
+TEST_F(SerialPortTest, WriteNeverWaitsForRoomInTheOutputQueue) {
+    ASSERT_EQ(0, Open());
+    // Far more than a line's output queue holds, and nobody reads the other
+    // side: the write takes what fits and returns at once.
+    ExactBytes data(std::string(1 << 20, 'q'));
+    long start = MonotonicMs();
+    int result = WriteToSerialPort(data.Data(), data.Length());
+    EXPECT_LT(MonotonicMs() - start, 2000);
+    EXPECT_LT(result, data.Length());
+    EXPECT_GE(result, -1);
+}
+
 TEST_F(SerialPortTest, WriteWithNoPortOpenFails) {
     m_iFD = -1;
     ExactBytes data("lost");
