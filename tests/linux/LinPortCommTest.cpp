@@ -253,6 +253,12 @@ TEST_F(LinPortCommTest, Rs232InSmallLettersTakesTheEthernetPathAndFailsTheLookup
     EXPECT_EQ(-1, m_iFD);
 }
 
+TEST_F(LinPortCommTest, NullStringsFailTheOpenWithoutCrashing) {
+    EXPECT_EQ(-1, Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+                      jni.Env(), jni.Self(), nullptr, nullptr, 9600, JNI_FALSE, 0));
+    EXPECT_EQ(-1, m_iFD);
+}
+
 TEST_F(LinPortCommTest, EthernetPortCarriesBytesBothWaysAndTakesNewTimeOutsAtOnce) {
     zkpos_test::LoopbackPeer peer;
     ASSERT_TRUE(peer.Ready()) << peer.Error();

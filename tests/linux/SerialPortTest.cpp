@@ -159,6 +159,20 @@ TEST_F(SerialPortTest, OpenOfAMissingDeviceFailsWithItsErrorLineAndNoEnd) {
                        }));
 }
 
+TEST_F(SerialPortTest, LongPortNameIsCutInItsTraceLines) {
+    std::string name = "/dev/" + std::string(300, 'n');
+    EXPECT_EQ(-1, OpenSerialPort(&name[0], 9600));
+    std::vector<std::string> lines = Lines();
+    ASSERT_EQ(6u, lines.size());
+    std::string portName = lines[1].substr(Line("OpenSerialPort", "").size());
+    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, portName.size());
+    EXPECT_EQ(("Port Name " + name).substr(0, portName.size()), portName);
+    std::string path = lines[3].substr(Line("ConvertPort", "").size());
+    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, path.size());
+    EXPECT_EQ(("strPort " + name).substr(0, path.size()), path);
+    EXPECT_EQ(Line("OpenSerialPort", "Open Port error"), lines[5]);
+}
+
 TEST_F(SerialPortTest, OpenLeavesTheDescriptorReadWriteAndNonBlocking) {
     ASSERT_EQ(0, Open());
     ASSERT_GE(m_iFD, 0);
