@@ -20,7 +20,7 @@ namespace {
 const unsigned short kDevicePort = 9100;
 const int kBlockSize = 1024;
 // The same threshold and pause as the library's serial read: the baseline
-// does what the library is specified to do, with nothing around it.
+// makes the library's sequence of calls, with nothing around it.
 const int kPauseThreshold = 8;
 const useconds_t kPauseMicroseconds = 80000;
 // No wait of a benchmark may hang it.
