@@ -28,6 +28,10 @@ final class SteadyState {
     }
 
     void measure(List<Row> rows) throws Exception {
+        // The first reads of /proc initialise JVM classes that keep a descriptor of their own;
+        // that must happen before the first snapshot, not between two.
+        residentKib();
+        openFiles();
         cycles(rows, settings.steadyUntraced, false);
         cycles(rows, settings.steadyTraced, true);
         port.closeDevice();
@@ -39,21 +43,25 @@ final class SteadyState {
         java.util.Arrays.fill(message, (byte) 's');
         run(Math.min(WARMUP_CYCLES, count), traced, message);
         System.gc();
-        int fdsBefore = descriptors();
+        java.util.Set<String> openBefore = openFiles();
+        int fdsBefore = openBefore.size();
         long rssBefore = residentKib();
         long start = System.nanoTime();
         run(count, traced, message);
         double perCycle = (System.nanoTime() - start) / (double) count;
         System.gc();
-        int fdsAfter = descriptors();
+        java.util.Set<String> openAfter = openFiles();
+        int fdsAfter = openAfter.size();
+        openAfter.removeAll(openBefore);
         long rssAfter = residentKib();
 
         long growth = rssAfter - rssBefore;
         rows.add(new Row("5 steady state",
-                String.format("%,d cycles, trace %s", count, traced ? "on (level 5)" : "off"),
-                String.format("fds %d -> %d, RSS %,d -> %,d KiB", fdsBefore, fdsAfter, rssBefore,
-                        rssAfter),
-                String.format("%s per cycle", Row.microseconds(perCycle)), "-",
+                String.format("%,d cycles, trace %s, %s a cycle", count,
+                        traced ? "on (level 5)" : "off", Row.microseconds(perCycle)),
+                String.format("fds %d -> %d, RSS %+,d KiB%s", fdsBefore, fdsAfter, growth,
+                        openAfter.isEmpty() ? "" : ", new: " + String.join(" ", openAfter)),
+                String.format("before: %d fds, RSS %,d KiB", fdsBefore, rssBefore), "-",
                 "no growth beyond noise (" + NOISE_KIB + " KiB)",
                 Row.verdict(fdsAfter == fdsBefore && growth <= NOISE_KIB)));
     }
@@ -72,9 +80,31 @@ final class SteadyState {
         }
     }
 
-    static int descriptors() {
-        String[] entries = new File("/proc/self/fd").list();
-        return entries == null ? -1 : entries.length;
+    /**
+     * The JVM's open descriptors, each as number and target, so that a new one can be named.
+     * The JVM's own threads open and close files now and then (cgroup limits, class data): only
+     * what stays open across three looks 10 ms apart counts.
+     */
+    static java.util.Set<String> openFiles() throws Exception {
+        java.util.Set<String> stable = null;
+        for (int look = 0; look < 3; ++look) {
+            java.util.Set<String> open = new java.util.TreeSet<>();
+            File[] entries = new File("/proc/self/fd").listFiles();
+            for (File entry : entries == null ? new File[0] : entries) {
+                try {
+                    open.add(entry.getName() + "=" + Files.readSymbolicLink(entry.toPath()));
+                } catch (java.io.IOException e) {
+                    // Closed since the listing, the listing's own descriptor among them.
+                }
+            }
+            if (stable == null) {
+                stable = open;
+            } else {
+                stable.retainAll(open);
+            }
+            Thread.sleep(10);
+        }
+        return stable;
     }
 
     static long residentKib() throws Exception {
