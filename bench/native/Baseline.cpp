@@ -197,6 +197,50 @@ JNIEXPORT jint JNICALL Java_com_zelkor_jpos_bench_Baseline_openSerial(JNIEnv* en
     return fd;
 }
 
+// The serial twins of writeArray and readArray: what a native write and read
+// method must do on a terminal with the library's sequence, and nothing else.
+JNIEXPORT jint JNICALL Java_com_zelkor_jpos_bench_Baseline_writeTerminal(JNIEnv* env, jclass,
+                                                                         jint fd, jbyteArray data) {
+    jsize length = env->GetArrayLength(data);
+    jbyte* bytes = env->GetByteArrayElements(data, nullptr);
+    if (bytes == nullptr) {
+        return -1;
+    }
+    ssize_t written = write(fd, bytes, static_cast<size_t>(length));
+    env->ReleaseByteArrayElements(data, bytes, 0);
+    return static_cast<jint>(written);
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_bench_Baseline_readTerminal(JNIEnv* env, jclass,
+                                                                              jint fd) {
+    char block[kBlockSize];
+    if (fd < 0 || fd >= FD_SETSIZE) {
+        return nullptr;
+    }
+    fd_set watched;
+    FD_ZERO(&watched);
+    FD_SET(fd, &watched);
+    struct timeval wait = {kWaitSeconds, 0};
+    if (select(fd + 1, &watched, nullptr, nullptr, &wait) <= 0) {
+        return nullptr;
+    }
+    int waiting = 0;
+    ioctl(fd, FIONREAD, &waiting);
+    if (waiting >= kPauseThreshold) {
+        usleep(kPauseMicroseconds);
+    }
+    ssize_t count = read(fd, block, sizeof block);
+    if (count <= 0) {
+        return nullptr;
+    }
+    jbyteArray bytes = env->NewByteArray(static_cast<jsize>(count));
+    if (bytes != nullptr) {
+        env->SetByteArrayRegion(bytes, 0, static_cast<jsize>(count),
+                                reinterpret_cast<const jbyte*>(block));
+    }
+    return bytes;
+}
+
 // count requests of one byte, each answered by replySize bytes, read with the
 // library's sequence: select for the first byte, FIONREAD, the pause when 8 or
 // more bytes wait, one read of at most a block.

@@ -33,5 +33,10 @@ final class Baseline {
 
     static native int openSerial(String path);
 
+    /** The serial twins of writeArray and readArray, with the library's read sequence. */
+    static native int writeTerminal(int fd, byte[] data);
+
+    static native byte[] readTerminal(int fd);
+
     static native long serialReplies(int fd, int count, byte request, int replySize);
 }

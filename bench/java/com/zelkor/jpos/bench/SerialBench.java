@@ -97,9 +97,25 @@ final class SerialBench {
             }
             return System.nanoTime() - start;
         };
+        Rounds.Batch bareJni = n -> {
+            long start = System.nanoTime();
+            for (int i = 0; i < n; ++i) {
+                if (Baseline.writeTerminal(plain, requestBytes) != 1) {
+                    return -1;
+                }
+                for (int received = 0; received < replySize;) {
+                    byte[] reply = Baseline.readTerminal(plain);
+                    if (reply == null) {
+                        return -1;
+                    }
+                    received += reply.length;
+                }
+            }
+            return System.nanoTime() - start;
+        };
         Rounds r = jsscTrouble == null
-                ? Rounds.run(rounds, count, baseline, library, timedRead)
-                : Rounds.run(rounds, count, baseline, library);
+                ? Rounds.run(rounds, count, baseline, library, bareJni, timedRead)
+                : Rounds.run(rounds, count, baseline, library, bareJni);
 
         String what = "3 serial reply, " + replySize + " B" + (replySize >= 8 ? " (80 ms pause)" : "");
         String base = "plain C select+FIONREAD+read " + milliseconds(r.median(0));
@@ -107,10 +123,13 @@ final class SerialBench {
         libraryRatios.put(replySize, r.ratio(1, 0));
         rows.add(new Row(what, "LinPortComm writeData+readData", milliseconds(r.median(1)), base,
                 Row.times(r.ratio(1, 0)), "<= 1.05x", Row.verdict(r.ratio(1, 0) <= 1.05)));
+        rows.add(new Row(what, "(for comparison) bare JNI methods, same JNI calls",
+                milliseconds(r.median(2)), base, Row.times(r.ratio(2, 0)),
+                String.format("(library/floor %.3fx)", r.ratio(1, 2)), "-"));
         if (jsscTrouble == null) {
-            double libraryToJssc = r.ratio(1, 2);
-            rows.add(new Row(what, "jSSC readBytes(n, time-out)", milliseconds(r.median(2)), base,
-                    Row.times(r.ratio(2, 0)),
+            double libraryToJssc = r.ratio(1, 3);
+            rows.add(new Row(what, "jSSC readBytes(n, time-out)", milliseconds(r.median(3)), base,
+                    Row.times(r.ratio(3, 0)),
                     String.format("library ahead (library/jSSC %.3fx)", libraryToJssc),
                     Row.verdict(libraryToJssc < 1)));
         } else {

@@ -26,8 +26,8 @@ final class Settings {
         roundTrips = quick ? 5 : 200;
         bulkBytes = quick ? 64 << 10 : 8 << 20;
         bulkRounds = quick ? 3 : 41;
-        shortReplyRounds = quick ? 3 : 51;
-        shortReplies = quick ? 2 : 20;
+        shortReplyRounds = quick ? 3 : 401;
+        shortReplies = quick ? 2 : 5;
         longReplyRounds = quick ? 1 : 11;
         traceRounds = quick ? 3 : 51;
         traceLines = quick ? 20 : 2000;
