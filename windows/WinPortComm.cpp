@@ -1,6 +1,377 @@
 /*
- * The WinPortComm native methods and the port state they share.
+ * The native methods of com.zelkor.jpos.services.WinPortComm and the port
+ * state they share. The DLL does no port work itself: these functions take the
+ * Java arguments apart, drive the communication layer through the binding,
+ * and trace each step.
  */
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
 #include "ZkPosDll.h"
 
+#define OPEN_DEVICE "Java_com_zelkor_jpos_services_WinPortComm_openDevice: "
+#define CLOSE_DEVICE "Java_com_zelkor_jpos_services_WinPortComm_closeDevice: "
+#define READ_DATA "Java_com_zelkor_jpos_services_WinPortComm_readData: "
+#define WRITE_DATA "Java_com_zelkor_jpos_services_WinPortComm_writeData: "
+#define SET_DEVICE_TIMEOUT "Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout: "
+#define SET_DEVICE_BUFFER "Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer: "
+
+int32_t m_iPortType = ZKPOS_PORT_NONE;
+int32_t m_iReadTimeoutMs = ZKPOS_DEFAULT_TIMEOUT_SEC * 1000;
+int32_t m_iWriteTimeoutMs = ZKPOS_DEFAULT_TIMEOUT_SEC * 1000;
+int32_t m_iReadBufferSize = ZKPOS_DEFAULT_BUFFER_SIZE;
+int32_t m_iWriteBufferSize = ZKPOS_DEFAULT_BUFFER_SIZE;
+unsigned char* m_pReadBuffer = nullptr;
+int32_t m_bPortOpened = 0;
 int32_t m_iPortId = 0;
+char* m_pPortName = nullptr;
+
+namespace {
+
+/* Room for the host and for the port text of an Ethernet address. */
+const size_t kAddressFieldSize = 20;
+const int kDefaultEthernetPort = 9100;
+/* The serial framing the layer is asked for, in its own order. */
+const int kSerialConstantA = 1;
+const int kSerialConstantB = 7;
+const int kSerialConstantC = 0;
+const int kSerialConstantD = 0;
+
+bool SameTextIgnoringCase(const char* text, const char* name) {
+    for (; *text != '\0' && *name != '\0'; ++text, ++name) {
+        char a = *text >= 'A' && *text <= 'Z' ? *text - 'A' + 'a' : *text;
+        char b = *name >= 'A' && *name <= 'Z' ? *name - 'A' + 'a' : *name;
+        if (a != b) {
+            return false;
+        }
+    }
+    return *text == *name;
+}
+
+/* Seconds from Java to the layer's milliseconds; values beyond the 32-bit
+   range stick at its ends rather than wrap to another sign. */
+int32_t SecondsToMilliseconds(jlong seconds) {
+    int64_t milliseconds = static_cast<int64_t>(static_cast<int32_t>(seconds)) * 1000;
+    if (milliseconds > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (milliseconds < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(milliseconds);
+}
+
+void FreeReadBuffer() {
+    free(m_pReadBuffer);
+    m_pReadBuffer = nullptr;
+}
+
+/* A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
+   reads fail until a usable size comes. */
+void CreateReadBuffer() {
+    FreeReadBuffer();
+    if (m_iReadBufferSize < 0) {
+        return;
+    }
+    // One byte more than asked, so that a size of 0 still gives a buffer.
+    m_pReadBuffer =
+        static_cast<unsigned char*>(calloc(static_cast<size_t>(m_iReadBufferSize) + 1, 1));
+}
+
+void FreePortName() {
+    free(m_pPortName);
+    m_pPortName = nullptr;
+}
+
+/* Ends the use of the layer: its port, its items and our hold on it. The port
+   name goes last, since the layer may read it until its port is closed. */
+void ReleasePort() {
+    CommunicationDll_Release();
+    FreeReadBuffer();
+    FreePortName();
+}
+
+/* The layer may keep the port name's pointer beyond the call that hands it
+   over, so the name lives in our own copy until the port is released. */
+const char* KeepPortName(const char* portName) {
+    // A copy from an earlier open that failed before Open can go: the port it
+    // was handed to has been replaced by the layer's next created port.
+    FreePortName();
+    size_t size = strlen(portName) + 1;
+    m_pPortName = static_cast<char*>(malloc(size));
+    if (m_pPortName != nullptr) {
+        memcpy(m_pPortName, portName, size);
+    }
+    return m_pPortName;
+}
+
+}  // namespace
+
+int GetDevicePort(const char* deviceBus) {
+    if (SameTextIgnoringCase(deviceBus, "RS232")) {
+        PrintTrace(2, "GetDevicePort: COM PORT Recognized");
+        return ZKPOS_PORT_RS232;
+    }
+    if (SameTextIgnoringCase(deviceBus, "Ethernet")) {
+        PrintTrace(2, "GetDevicePort: ETH PORT Recognized");
+        return ZKPOS_PORT_ETHERNET;
+    }
+    if (SameTextIgnoringCase(deviceBus, "USB")) {
+        PrintTrace(2, "GetDevicePort: USB PORT Recognized");
+        return ZKPOS_PORT_USB;
+    }
+    PrintTrace(2, "GetDevicePort: PORT  NOT Recognized");
+    return ZKPOS_PORT_NONE;
+}
+
+int CommunicationDll_Eth_Init(const char* address) {
+    if (!CommunicationDll_Resolves("InitEthTCP")) {
+        return -1;
+    }
+    char host[kAddressFieldSize] = "";
+    char portText[kAddressFieldSize] = "";
+    int port = kDefaultEthernetPort;
+    const char* colon = strchr(address, ':');
+    size_t hostLength = colon != nullptr ? static_cast<size_t>(colon - address) : strlen(address);
+    size_t portLength = colon != nullptr ? strlen(colon + 1) : 0;
+    // Cutting a name could make it another host's; a long one is refused.
+    if (hostLength >= kAddressFieldSize || portLength >= kAddressFieldSize) {
+        PrintTrace(1,
+                   "CommunicationDll_Eth_Init: ERROR Host or Port longer than %d characters in %s",
+                   static_cast<int>(kAddressFieldSize - 1), address);
+        return -1;
+    }
+    memcpy(host, address, hostLength);
+    if (colon != nullptr) {
+        memcpy(portText, colon + 1, portLength);
+        port = static_cast<int>(strtol(portText, nullptr, 10));
+    }
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP = %s", host);
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP PORT = %d", port);
+    return CommunicationDll_InitEthTCP(host, port);
+}
+
+JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_openDevice(
+    JNIEnv* env, jobject, jstring deviceBus, jstring portName, jint baudRate, jboolean debug,
+    jint verbosity) {
+    char version[ZKPOS_VERSION_TEXT_SIZE] = "";
+    GetDllVersion(version);
+    m_iTraceLevel = debug ? verbosity : 0;
+    InitLogPaths();
+    PrintTrace(3, OPEN_DEVICE "START");
+    PrintTrace(3, OPEN_DEVICE "DLL version %s", version);
+
+    if (m_bPortOpened != 0) {
+        PrintTrace(3, OPEN_DEVICE "DLL Already Opened. Close it");
+        ReleasePort();
+    }
+
+    if (CommunicationDll_Load() != 0) {
+        PrintTrace(2, OPEN_DEVICE "ERROR Init %s", ZKPOS_COMMUNICATION_DLL_NAME);
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(2, OPEN_DEVICE "Init Com DLL");
+
+    const char* deviceBusText = env->GetStringUTFChars(deviceBus, nullptr);
+    const char* portNameText = env->GetStringUTFChars(portName, nullptr);
+    const char* keptPortName = portNameText != nullptr ? KeepPortName(portNameText) : nullptr;
+    if (portNameText != nullptr) {
+        env->ReleaseStringUTFChars(portName, portNameText);
+    }
+    if (deviceBusText == nullptr || keptPortName == nullptr) {
+        // Out of memory in the VM or here: there is nothing to open with.
+        if (deviceBusText != nullptr) {
+            env->ReleaseStringUTFChars(deviceBus, deviceBusText);
+        }
+        env->ExceptionClear();
+        PrintTrace(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(5, OPEN_DEVICE "DeviceBus = %s", deviceBusText);
+    PrintTrace(5, OPEN_DEVICE "portName = %s", keptPortName);
+
+    m_iPortType = GetDevicePort(deviceBusText);
+    env->ReleaseStringUTFChars(deviceBus, deviceBusText);
+    if (m_iPortType == ZKPOS_PORT_NONE) {
+        PrintTrace(1, OPEN_DEVICE "ERROR, Port non Recognized");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(5, OPEN_DEVICE "Recognized %d Port Type", m_iPortType);
+
+    if (CommunicationDll_CreatePort(m_iPortType) != 0) {
+        PrintTrace(1, OPEN_DEVICE "ERROR Create Port on Com DLL");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(2, OPEN_DEVICE "Create Port on Com DLL");
+    PrintTrace(3, OPEN_DEVICE "Create Port on Com DLL with %d ID", m_iPortId);
+
+    int result = -1;
+    if (m_iPortType == ZKPOS_PORT_RS232) {
+        result = CommunicationDll_Serial_Init(keptPortName, baudRate, kSerialConstantA,
+                                              kSerialConstantB, kSerialConstantC, kSerialConstantD);
+    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
+        result = CommunicationDll_Eth_Init(keptPortName);
+    } else {
+        result = CommunicationDll_Usb_Init(keptPortName);
+    }
+    if (result != 0) {
+        PrintTrace(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(2, OPEN_DEVICE "Init Port on Com DLL");
+
+    if (CommunicationDll_Open() != 0) {
+        PrintTrace(1, OPEN_DEVICE "ERROR Open Port on Com DLL");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(2, OPEN_DEVICE "Open Port on Com DLL");
+    // Set before the time-outs: a port that is open in the layer must be
+    // released by the next open, even when its time-outs fail below.
+    m_bPortOpened = 1;
+
+    if (m_iPortType == ZKPOS_PORT_RS232) {
+        result = CommunicationDll_Serial_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
+        result = CommunicationDll_Eth_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+    } else {
+        result = CommunicationDll_Usb_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+    }
+    if (result != 0) {
+        PrintTrace(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
+        PrintTrace(3, OPEN_DEVICE "END");
+        return -1;
+    }
+    PrintTrace(2, OPEN_DEVICE "Set Timeouts on Com DLL");
+
+    CreateReadBuffer();
+    PrintTrace(3, OPEN_DEVICE "END");
+    return 0;
+}
+
+JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_closeDevice(JNIEnv*, jobject) {
+    PrintTrace(3, CLOSE_DEVICE "START");
+    ReleasePort();
+    PrintTrace(3, CLOSE_DEVICE "END");
+    return 0;
+}
+
+JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(JNIEnv* env,
+                                                                                jobject, jlong) {
+    PrintTrace(3, READ_DATA "START");
+    int count = 0;
+    // Without a buffer the layer is not asked at all: it would be handed a
+    // null buffer with a capacity it could write into.
+    bool read = m_pReadBuffer != nullptr &&
+                CommunicationDll_Read(m_pReadBuffer, &count, m_iReadBufferSize) == 0 &&
+                count >= 0 && count <= m_iReadBufferSize;
+    if (!read) {
+        PrintTrace(3, READ_DATA "Read Error");
+        PrintTrace(3, READ_DATA "END");
+        return nullptr;
+    }
+    PrintTrace(5, READ_DATA "Read %d Bytes", count);
+    jbyteArray bytes = env->NewByteArray(count);
+    if (bytes == nullptr) {
+        // The VM could not make the array; the caller learns it as a failed
+        // read, not as an exception from a native method.
+        env->ExceptionClear();
+        PrintTrace(1, READ_DATA "ERROR New Array of %d Bytes", count);
+        PrintTrace(3, READ_DATA "END");
+        return nullptr;
+    }
+    env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(m_pReadBuffer));
+    return bytes;
+}
+
+JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_writeData(JNIEnv* env, jobject,
+                                                                            jbyteArray data,
+                                                                            jlong size) {
+    PrintTrace(3, WRITE_DATA "START");
+    PrintTrace(5, WRITE_DATA "(B)Buffer Size = %d", static_cast<int>(size));
+    if (data == nullptr) {
+        PrintTrace(3, WRITE_DATA "Write Error");
+        PrintTrace(3, WRITE_DATA "END");
+        return -1;
+    }
+    jsize length = env->GetArrayLength(data);
+    int count = size > 0 ? static_cast<int>(size) : length;
+    // The layer reads count bytes from the array's elements: never more than
+    // the array holds.
+    if (count < 0 || count > length) {
+        count = length;
+    }
+    PrintTrace(5, WRITE_DATA "(A)Buffer Size = %d", count);
+
+    jbyte* elements = env->GetByteArrayElements(data, nullptr);
+    int result = -1;
+    if (elements == nullptr) {
+        env->ExceptionClear();
+    } else {
+        result = CommunicationDll_Write(reinterpret_cast<const unsigned char*>(elements), count);
+    }
+    if (result != 0) {
+        PrintTrace(3, WRITE_DATA "Write Error");
+    } else {
+        PrintTrace(5, WRITE_DATA "Write %d Bytes", count);
+    }
+    if (elements != nullptr) {
+        env->ReleaseByteArrayElements(data, elements, 0);
+    }
+    PrintTrace(3, WRITE_DATA "END");
+    // A failed write must not read as a count sent.
+    return result == 0 ? static_cast<jlong>(static_cast<uint32_t>(count)) : -1;
+}
+
+JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout(
+    JNIEnv*, jobject, jlong writeTimeoutSec, jlong readTimeoutSec) {
+    PrintTrace(3, SET_DEVICE_TIMEOUT "START");
+    PrintTrace(5, SET_DEVICE_TIMEOUT "Timeout Write = %d(Sec)", static_cast<int>(writeTimeoutSec));
+    PrintTrace(5, SET_DEVICE_TIMEOUT "Timeout Read = %d(Sec)", static_cast<int>(readTimeoutSec));
+    m_iReadTimeoutMs = SecondsToMilliseconds(readTimeoutSec);
+    m_iWriteTimeoutMs = SecondsToMilliseconds(writeTimeoutSec);
+
+    // The kind alone decides: with no layer loaded the binding fails, and the
+    // values still wait for the next open.
+    int result = -1;
+    const char* tag = nullptr;
+    if (m_iPortType == ZKPOS_PORT_RS232) {
+        result = CommunicationDll_Serial_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        tag = OPEN_DEVICE "COM Port Timeout Set (COM)";
+    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
+        result = CommunicationDll_Eth_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        tag = OPEN_DEVICE "COM Port Timeout Set (ETH)";
+    } else if (m_iPortType == ZKPOS_PORT_USB) {
+        result = CommunicationDll_Usb_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        tag = OPEN_DEVICE "COM Port Timeout Set (USB)";
+    }
+    if (tag == nullptr) {
+        PrintTrace(1, OPEN_DEVICE "COM Port not Init");
+        PrintTrace(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
+    } else {
+        PrintTrace(1, "%s", tag);
+        if (result == -1) {
+            PrintTrace(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
+        } else {
+            PrintTrace(2, OPEN_DEVICE "Set Timeouts on Com DLL");
+        }
+    }
+    PrintTrace(3, SET_DEVICE_TIMEOUT "END");
+}
+
+JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer(
+    JNIEnv*, jobject, jlong writeBufferSize, jlong readBufferSize) {
+    PrintTrace(3, SET_DEVICE_BUFFER "START");
+    PrintTrace(5, SET_DEVICE_BUFFER "Buffer Size Write = %d", static_cast<int>(writeBufferSize));
+    PrintTrace(5, SET_DEVICE_BUFFER "Buffer Size Read = %d", static_cast<int>(readBufferSize));
+    m_iReadBufferSize = static_cast<int32_t>(readBufferSize);
+    m_iWriteBufferSize = static_cast<int32_t>(writeBufferSize);
+    CreateReadBuffer();
+    PrintTrace(3, SET_DEVICE_BUFFER "END");
+}

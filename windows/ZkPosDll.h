@@ -70,7 +70,34 @@ void CommunicationDll_Release();
 
 /* ---- Port state of the native methods (WinPortComm.cpp) ---- */
 
+/* Port kinds, as the layer numbers them. */
+#define ZKPOS_PORT_NONE (-1)
+#define ZKPOS_PORT_RS232 0
+#define ZKPOS_PORT_ETHERNET 1
+#define ZKPOS_PORT_USB 2
+
+/* The kind of the last open that got as far as recognising its bus. */
+extern int32_t m_iPortType;
+/* Time-outs in milliseconds, applied at every open and at once when changed. */
+extern int32_t m_iReadTimeoutMs;
+extern int32_t m_iWriteTimeoutMs;
+extern int32_t m_iReadBufferSize;
+extern int32_t m_iWriteBufferSize;
+/* m_iReadBufferSize bytes, or null when there is none. */
+extern unsigned char* m_pReadBuffer;
+/* 1 once any open got the port open in the layer; never cleared, so every
+   later open releases the layer first. */
+extern int32_t m_bPortOpened;
 /* Id of the port the layer created; only traced. */
 extern int32_t m_iPortId;
+/* Our copy of the port name handed to the layer, kept until the port is
+   released. */
+extern char* m_pPortName;
+
+/* The port kind of a device-bus text: "RS232", "Ethernet" or "USB" in any
+   letter case, else ZKPOS_PORT_NONE. */
+int GetDevicePort(const char* deviceBus);
+/* Splits host[:port] (port 9100 by default) and hands it to the layer. */
+int CommunicationDll_Eth_Init(const char* address);
 
 #endif

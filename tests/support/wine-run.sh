@@ -61,4 +61,12 @@ mkdir -p "$root" "$HOME"
     fi
 } 9>"$root/lock"
 
-exec wine "$program" "$@"
+# The Wine server outlives the program by a few seconds. Started here, apart
+# from the program's output, it holds no pipe of the caller open: CTest would
+# otherwise wait for it after every test. When one runs already, this one ends.
+wineserver -p 5 </dev/null >/dev/null 2>&1 || true
+
+# Programs of one build take turns in the prefix: they share its Documents
+# folder, where the trace log goes, and clear and read it. The lock stays with
+# flock (-o), not with Wine's background processes, which outlive the program.
+exec flock -o -w 900 "$root/run.lock" wine "$program" "$@"

@@ -1,0 +1,164 @@
+// The fixture of the end-to-end suites: ZkPosDll64.dll as the JVM would see
+// it, loaded afresh for every test, called through its six exports with the
+// test JNI environment, in front of the recording stand-in layer.
+#ifndef ZKPOS_WIN_PORT_COMM_FIXTURE_H
+#define ZKPOS_WIN_PORT_COMM_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestJniEnv.h"
+#include "ZkLinkStandIn.h"
+#include "ZkPosPortComm.h"
+
+#define WIN_PORT_COMM "Java_com_zelkor_jpos_services_WinPortComm_"
+
+// A test name from a text of the table: letters and digits kept, every other
+// character an underscore.
+inline std::string CaseName(const std::string& text) {
+    std::string name = text.empty() ? "empty" : text;
+    for (char& c : name) {
+        if (!isalnum(static_cast<unsigned char>(c))) {
+            c = '_';
+        }
+    }
+    return name;
+}
+
+class WinPortComm : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PoisonReleasedStrings();
+        ASSERT_TRUE(LoadZkLinkStandIn("layer", &layer_));
+        layer_.Reset();
+        char documents[MAX_PATH] = "";
+        ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE));
+        logFolder_ = std::string(documents) + "\\Zelkortec\\JavaPos\\Log";
+        std::filesystem::remove_all(std::string(documents) + "\\Zelkortec");
+        // A fresh load is a fresh module state: nothing carries over from the
+        // test before.
+        dll_ = LoadLibraryA(FolderBesideProgram("ZkPosDll64.dll").c_str());
+        ASSERT_NE(nullptr, dll_);
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "openDevice", &openDevice_));
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "closeDevice", &closeDevice_));
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "readData", &readData_));
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "writeData", &writeData_));
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "SetDeviceTimeout", &setDeviceTimeout_));
+        ASSERT_TRUE(Resolve(WIN_PORT_COMM "SetDeviceBuffer", &setDeviceBuffer_));
+    }
+
+    void TearDown() override {
+        for (const std::string& problem : jni_.Problems()) {
+            ADD_FAILURE() << "JNI misuse: " << problem;
+        }
+        EXPECT_FALSE(jni_.ExceptionPending()) << "an exception would reach the Java caller";
+        if (dll_ != nullptr) {
+            FreeLibrary(dll_);
+        }
+    }
+
+    jlong Open(const char* deviceBus, const char* portName, int baudRate = 9600, bool debug = true,
+               int verbosity = 5) {
+        return openDevice_(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
+                           jni_.MakeString(portName), baudRate, debug ? JNI_TRUE : JNI_FALSE,
+                           verbosity);
+    }
+    jlong Close() { return closeDevice_(jni_.Env(), jni_.Self()); }
+    jbyteArray Read() { return readData_(jni_.Env(), jni_.Self(), 0); }
+    jlong Write(jbyteArray data, jlong size) {
+        return writeData_(jni_.Env(), jni_.Self(), data, size);
+    }
+    void SetTimeout(jlong writeSec, jlong readSec) {
+        setDeviceTimeout_(jni_.Env(), jni_.Self(), writeSec, readSec);
+    }
+    void SetBuffer(jlong writeSize, jlong readSize) {
+        setDeviceBuffer_(jni_.Env(), jni_.Self(), writeSize, readSize);
+    }
+
+    std::string LogFile() const { return logFolder_ + "\\ZkPosDll.log"; }
+    bool LogFolderExists() const {
+        return GetFileAttributesA(logFolder_.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    // The texts of the trace lines so far, without their time stamps.
+    std::vector<std::string> TraceTexts() const {
+        std::ifstream file(LogFile(), std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        std::string all = content.str();
+        std::vector<std::string> texts;
+        size_t start = 0;
+        for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            std::string line = all.substr(start, end - start);
+            texts.push_back(line.size() >= 21 && line[0] == '[' && line[20] == ']'
+                                ? line.substr(21)
+                                : "(no time stamp) " + line);
+        }
+        return texts;
+    }
+    void ClearTrace() const { DeleteFileA(LogFile().c_str()); }
+    bool Traced(const std::string& text) const {
+        for (const std::string& line : TraceTexts()) {
+            if (line == text) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::vector<int> Arguments(const char* entry) const {
+        const ZkLinkCall* call = layer_.LastCall(entry);
+        if (call == nullptr) {
+            return {};
+        }
+        return std::vector<int>(call->arguments, call->arguments + call->argumentCount);
+    }
+
+    zkpos_test::TestJniEnv jni_;
+    ZkLinkStandIn layer_{};
+    std::string logFolder_;
+
+private:
+    // A released text reads as '#' characters from then on, so a text used
+    // after its release shows in the trace or at the layer instead of reading
+    // as it was from freed memory.
+    void PoisonReleasedStrings() {
+        JNIEnv* env = jni_.Env();
+        poisoningTable_ = *env->functions;
+        releaseStringUTFChars_ = env->functions->ReleaseStringUTFChars;
+        poisoningTable_.ReleaseStringUTFChars = [](JNIEnv* env, jstring text, const char* chars) {
+            memset(const_cast<char*>(chars), '#', strlen(chars));
+            releaseStringUTFChars_(env, text, chars);
+        };
+        env->functions = &poisoningTable_;
+    }
+
+    static inline decltype(JNINativeInterface_::ReleaseStringUTFChars) releaseStringUTFChars_;
+    JNINativeInterface_ poisoningTable_{};
+
+    template <typename Function>
+    bool Resolve(const char* name, Function* function) {
+        *function =
+            reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, name)));
+        return *function != nullptr;
+    }
+
+    HMODULE dll_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_openDevice) openDevice_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_closeDevice) closeDevice_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_readData) readData_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_writeData) writeData_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout) setDeviceTimeout_ =
+        nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer) setDeviceBuffer_ = nullptr;
+};
+
+#endif
