@@ -1,0 +1,110 @@
+// ZkPosDll64.dll as the JVM sees it: loaded afresh for every test (a fresh
+// module state), called only through its six exports with the test JNI
+// environment. The layer it loads by name is the ZkLink64.dll in the folder
+// the test chooses beside the program.
+#ifndef ZKPOS_TESTS_RELIABILITY_PORTDLL_H
+#define ZKPOS_TESTS_RELIABILITY_PORTDLL_H
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "TestJniEnv.h"
+#include "ZkLinkStandIn.h"
+#include "ZkPosPortComm.h"
+
+#define PORT_DLL_EXPORT(name) "Java_com_zelkor_jpos_services_WinPortComm_" name
+
+class PortDll : public ::testing::Test {
+protected:
+    // Chooses the folder the layer is loaded from; call before Load.
+    void UseLayerFolder(const std::string& folder) {
+        ASSERT_TRUE(SetDllDirectoryA(FolderBesideProgram(folder.c_str()).c_str()));
+    }
+
+    void Load() {
+        dll_ = LoadLibraryA(FolderBesideProgram("ZkPosDll64.dll").c_str());
+        ASSERT_NE(nullptr, dll_);
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("openDevice"), &openDevice_));
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("closeDevice"), &closeDevice_));
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("readData"), &readData_));
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("writeData"), &writeData_));
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("SetDeviceTimeout"), &setDeviceTimeout_));
+        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("SetDeviceBuffer"), &setDeviceBuffer_));
+    }
+
+    void TearDown() override {
+        for (const std::string& problem : jni_.Problems()) {
+            ADD_FAILURE() << "JNI misuse: " << problem;
+        }
+        EXPECT_FALSE(jni_.ExceptionPending()) << "an exception would reach the Java caller";
+        if (dll_ != nullptr) {
+            FreeLibrary(dll_);
+        }
+    }
+
+    jlong Open(const char* deviceBus, const char* portName, bool debug = true, int verbosity = 5) {
+        return openDevice_(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
+                           jni_.MakeString(portName), 9600, debug ? JNI_TRUE : JNI_FALSE,
+                           verbosity);
+    }
+    jlong Close() { return closeDevice_(jni_.Env(), jni_.Self()); }
+    jbyteArray Read() { return readData_(jni_.Env(), jni_.Self(), 0); }
+    jlong Write(const std::string& bytes) {
+        return writeData_(jni_.Env(), jni_.Self(), jni_.MakeByteArray(bytes), 0);
+    }
+    void SetTimeout(jlong writeSec, jlong readSec) {
+        setDeviceTimeout_(jni_.Env(), jni_.Self(), writeSec, readSec);
+    }
+    void SetBuffer(jlong writeSize, jlong readSize) {
+        setDeviceBuffer_(jni_.Env(), jni_.Self(), writeSize, readSize);
+    }
+    // What a read returned: "(null)" for null, else the bytes.
+    std::string ReadText() {
+        jbyteArray bytes = Read();
+        return bytes == nullptr ? "(null)" : jni_.BytesOf(bytes);
+    }
+
+    static std::string LogFile() {
+        char documents[MAX_PATH] = "";
+        SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE);
+        return std::string(documents) + "\\Zelkortec\\JavaPos\\Log\\ZkPosDll.log";
+    }
+    // How many lines of the trace log end with this text.
+    static int TraceLinesEndingWith(const std::string& text) {
+        std::ifstream file(LogFile(), std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        std::string all = content.str();
+        int count = 0;
+        for (size_t at = 0; (at = all.find(text + "\r\n", at)) != std::string::npos; ++at) {
+            ++count;
+        }
+        return count;
+    }
+
+    zkpos_test::TestJniEnv jni_;
+
+private:
+    template <typename Function>
+    bool Resolve(const char* name, Function* function) {
+        *function =
+            reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, name)));
+        return *function != nullptr;
+    }
+
+    HMODULE dll_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_openDevice) openDevice_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_closeDevice) closeDevice_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_readData) readData_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_writeData) writeData_ = nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout) setDeviceTimeout_ =
+        nullptr;
+    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer) setDeviceBuffer_ = nullptr;
+};
+
+#endif
