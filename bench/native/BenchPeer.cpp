@@ -17,6 +17,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdint.h>
@@ -231,6 +232,10 @@ int main() {
         if (watched[1].revents & POLLIN) {
             int fd = accept(listener, nullptr, nullptr);
             if (fd >= 0 && SetNonBlocking(fd)) {
+                // Echoes and acknowledgement bytes are answers: they go out
+                // at once rather than wait to fill a segment.
+                int on = 1;
+                setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
                 auto connection = std::make_unique<Connection>();
                 connection->fd = fd;
                 connections.push_back(std::move(connection));
@@ -244,6 +249,13 @@ int main() {
             bool alive = true;
             if (watched[i].revents & (POLLIN | POLLHUP | POLLERR)) {
                 ssize_t count = recv(connection.fd, buffer.data(), buffer.size(), 0);
+                // Acknowledge at once, every time: a delayed acknowledgement
+                // holds back the sender's next small segment (Nagle) for tens
+                // of milliseconds, and the bulk rows would time that stall
+                // instead of the writes. The kernel drops this mode again on
+                // its own, hence after every receive.
+                int on = 1;
+                setsockopt(connection.fd, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
                 if (count > 0) {
                     Serve(connection, buffer.data(), static_cast<size_t>(count));
                 } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {

@@ -28,6 +28,9 @@ final class Baseline {
     /** One send through the JNI calls a native write method needs, and nothing else. */
     static native int writeArray(int fd, byte[] data);
 
+    /** One send of the array's bytes copied once with GetByteArrayRegion (at most 1 KiB). */
+    static native int writeRegion(int fd, byte[] data);
+
     /** One receive handed over as a new array, and nothing else; null on failure. */
     static native byte[] readArray(int fd);
 
