@@ -20,8 +20,9 @@ import java.util.concurrent.TimeUnit;
  * 127.0.0.1:9100, and the traced rows write the library's own trace file. System properties:
  * {@code zkpos.library} (the library), {@code zkpos.bench.baseline} (the plain C baselines),
  * {@code zkpos.bench.peer} and {@code zkpos.bench.trace} (the peer and the trace benchmark
- * programs), {@code zkpos.bench.wine} (optional: a command that prints the Windows trace rows).
- * Argument {@code --quick}: one short pass, for CI.
+ * programs), and optionally {@code zkpos.bench.wine} with {@code zkpos.bench.wintrace} (the Wine
+ * runner and the Windows trace benchmark it runs). Arguments: {@code --quick}, one short pass
+ * for CI; {@code --only=SECTION,...}, some sections only (see {@link Settings}).
  */
 public final class PortBench {
     private PortBench() {}
