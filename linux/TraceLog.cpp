@@ -193,7 +193,13 @@ void StopLog(void) {
 int OpenLogFile(void) {
     if (m_bTxt != 0) {
         m_TextFile = fopen(m_strFileName, "a");
-        return m_TextFile != nullptr ? LOG_OK : LOG_OPEN_FAILED;
+        if (m_TextFile == nullptr) {
+            return LOG_OPEN_FAILED;
+        }
+        // The stream lives for one line only: a buffer would cost a stat and an
+        // allocation per line and save nothing, so the line goes out as one write.
+        setvbuf(m_TextFile, nullptr, _IONBF, 0);
+        return LOG_OK;
     }
     // Descriptor mode writes to what is already there (a device, a terminal,
     // an existing file) and, like a device, from its first byte: the path is
