@@ -48,6 +48,19 @@ final class ThisProcess {
         return opened;
     }
 
+    /**
+     * The descriptors opened since {@code before} that the library could have left behind: its
+     * sockets, devices and log files. What the JVM opens for itself now and then (its jars and
+     * modules, its cgroup and proc files, its pipes and event descriptors) is left out.
+     */
+    static TreeMap<Integer, String> portOrLogSince(TreeSet<Integer> before) {
+        TreeMap<Integer, String> opened = openedSince(before);
+        opened.values().removeIf(target -> target.startsWith("/usr/") || target.startsWith("/proc/")
+                || target.startsWith("/sys/") || target.startsWith("pipe:")
+                || target.startsWith("anon_inode:") || target.endsWith(".jar"));
+        return opened;
+    }
+
     /** Resident memory in kB, from /proc/self/status. */
     static long residentKb() {
         try {
