@@ -64,7 +64,7 @@ mkdir -p "$root" "$HOME"
 # The Wine server outlives the program by a few seconds. Started here, apart
 # from the program's output, it holds no pipe of the caller open: CTest would
 # otherwise wait for it after every test. When one runs already, this one ends.
-wineserver -p 5 </dev/null >/dev/null 2>&1 || true
+wineserver -p5 </dev/null >/dev/null 2>&1 || true
 
 # Programs of one build take turns in the prefix: they share its Documents
 # folder, where the trace log goes, and clear and read it. The lock stays with
