@@ -167,4 +167,44 @@ TEST_F(StandInLayer, EthernetAddressesOfEveryShape) {
     EXPECT_EQ(0, Close());
 }
 
+// Texts from the Java side of any length and any bytes but the line ends: each
+// trace line that shows one carries it cut to the 1024-byte trace buffer, and
+// every line keeps its time stamp and its CR LF.
+TEST_F(StandInLayer, LongAndStrangeTextsAreCutInTheTrace) {
+    const std::string open = "Java_com_zelkor_jpos_services_WinPortComm_openDevice: ";
+    std::mt19937 random(7);
+    auto text = [&random]() {
+        std::string made(random() % 3000, ' ');
+        for (char& character : made) {
+            do {
+                character = static_cast<char>(random() % 255 + 1);
+            } while (character == '\r' || character == '\n');
+        }
+        return made;
+    };
+    auto cut = [](const std::string& line) { return line.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1); };
+    for (int round = 0; round < 300; ++round) {
+        DeleteFileA(LogFile().c_str());
+        std::string deviceBus = round % 3 == 0 ? "USB" : text();
+        std::string portName = text();
+        SCOPED_TRACE("round " + std::to_string(round));
+
+        Open(deviceBus.c_str(), portName.c_str(), true, 5);
+
+        std::string log = LogContent();
+        ASSERT_GE(log.size(), 2u);
+        ASSERT_EQ("\r\n", log.substr(log.size() - 2));
+        size_t start = 0;
+        for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+            std::string line = log.substr(start, end - start);
+            ASSERT_TRUE(line.size() >= 21 && line[0] == '[' && line[20] == ']') << line;
+            ASSERT_LE(line.size(), 21u + ZKPOS_TRACE_TEXT_SIZE - 1);
+        }
+        EXPECT_NE(std::string::npos,
+                  log.find("]" + cut(open + "DeviceBus = " + deviceBus) + "\r\n"));
+        EXPECT_NE(std::string::npos, log.find("]" + cut(open + "portName = " + portName) + "\r\n"));
+    }
+    EXPECT_EQ(0, Close());
+}
+
 }  // namespace

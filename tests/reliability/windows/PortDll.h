@@ -17,6 +17,9 @@
 #include "ZkLinkStandIn.h"
 #include "ZkPosPortComm.h"
 
+// The trace buffer of the DLL, terminator included.
+#define ZKPOS_TRACE_TEXT_SIZE 1024
+
 #define PORT_DLL_EXPORT(name) "Java_com_zelkor_jpos_services_WinPortComm_" name
 
 class PortDll : public ::testing::Test {
@@ -74,12 +77,15 @@ protected:
         SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE);
         return std::string(documents) + "\\Zelkortec\\JavaPos\\Log\\ZkPosDll.log";
     }
-    // How many lines of the trace log end with this text.
-    static int TraceLinesEndingWith(const std::string& text) {
+    static std::string LogContent() {
         std::ifstream file(LogFile(), std::ios::binary);
         std::ostringstream content;
         content << file.rdbuf();
-        std::string all = content.str();
+        return content.str();
+    }
+    // How many lines of the trace log end with this text.
+    static int TraceLinesEndingWith(const std::string& text) {
+        std::string all = LogContent();
         int count = 0;
         for (size_t at = 0; (at = all.find(text + "\r\n", at)) != std::string::npos; ++at) {
             ++count;
