@@ -207,4 +207,66 @@ TEST_F(StandInLayer, LongAndStrangeTextsAreCutInTheTrace) {
     EXPECT_EQ(0, Close());
 }
 
+// Without a Documents folder the trace goes to the drive root, and the port
+// works as with one. The folder is moved away for the test and back after;
+// a run that died in between is mended at the next start.
+class NoDocumentsFolder : public StandInLayer {
+protected:
+    void SetUp() override {
+        MendAnEarlierRun();
+        char documents[MAX_PATH] = "";
+        ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE));
+        documents_ = documents;
+        away_ = documents_ + ".zkpos-away";
+        ASSERT_TRUE(MoveFileA(documents_.c_str(), away_.c_str()));
+        StandInLayer::SetUp();
+    }
+
+    void TearDown() override {
+        StandInLayer::TearDown();
+        EXPECT_TRUE(MoveFileA(away_.c_str(), documents_.c_str()));
+        DeleteFileA(kRootLog);
+    }
+
+    // Wine keeps Documents in the user's profile folder.
+    static void MendAnEarlierRun() {
+        char profile[MAX_PATH] = "";
+        if (!SHGetSpecialFolderPathA(nullptr, profile, CSIDL_PROFILE, FALSE)) {
+            return;
+        }
+        std::string documents = std::string(profile) + "\\Documents";
+        std::string away = documents + ".zkpos-away";
+        if (GetFileAttributesA(documents.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesA(away.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            MoveFileA(away.c_str(), documents.c_str());
+        }
+    }
+
+    static constexpr const char* kRootLog = "c:\\ZkPosDll.log";
+    std::string documents_;
+    std::string away_;
+};
+
+TEST_F(NoDocumentsFolder, TraceFallsBackToTheDriveRootAndThePortWorks) {
+    char probe[MAX_PATH] = "";
+    ASSERT_FALSE(SHGetSpecialFolderPathA(nullptr, probe, CSIDL_PERSONAL, FALSE))
+        << "the Documents folder still resolves: " << probe;
+    DeleteFileA(kRootLog);
+    layer_.SetRead(reinterpret_cast<const unsigned char*>("ok"), 2);
+
+    EXPECT_EQ(0, Open("Ethernet", "10.0.0.7", true, 5));
+    EXPECT_EQ(4, Write("ping"));
+    EXPECT_EQ("ok", ReadText());
+    const ZkLinkCall* create = layer_.LastCall("CreateCommunicationPort");
+    ASSERT_NE(nullptr, create);
+    EXPECT_STREQ("c:\\ZkLink.log", create->text);
+    std::ifstream file(kRootLog, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    EXPECT_NE(
+        std::string::npos,
+        content.str().find("Java_com_zelkor_jpos_services_WinPortComm_openDevice: START\r\n"));
+    EXPECT_EQ(0, Close());
+}
+
 }  // namespace
