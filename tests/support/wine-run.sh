@@ -61,10 +61,17 @@ mkdir -p "$root" "$HOME"
     fi
 } 9>"$root/lock"
 
-# The Wine server outlives the program by a few seconds. Started here, apart
-# from the program's output, it holds no pipe of the caller open: CTest would
-# otherwise wait for it after every test. When one runs already, this one ends.
-wineserver -p5 </dev/null >/dev/null 2>&1 || true
+# The Wine server, and the background services that the first program of a
+# server starts, outlive the program. Started here, apart from the program's
+# output, they hold no pipe of the caller open, which CTest would wait on after
+# every test. The server lingers a few seconds, so tests run back to back share
+# one; when it runs already, wineserver ends at once with a non-zero status.
+{
+    flock -w 600 8 || true
+    if wineserver -p10 </dev/null >/dev/null 2>&1 8>&-; then
+        timeout 120 wineboot </dev/null >/dev/null 2>&1 8>&- || true
+    fi
+} 8>"$root/server.lock"
 
 # Programs of one build take turns in the prefix: they share its Documents
 # folder, where the trace log goes, and clear and read it. The lock stays with
