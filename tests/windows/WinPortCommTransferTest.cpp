@@ -248,3 +248,11 @@ TEST_F(WinPortComm, TracingOffWritesNothingAtAll) {
     Close();
     EXPECT_FALSE(LogFolderExists());
 }
+
+TEST_F(WinPortComm, ArrayElementsTheVmCannotGiveFailTheWriteWithoutAnException) {
+    ASSERT_EQ(0, Open("RS232", "COM1"));
+    jni_.SetGetByteArrayElementsFails(true);
+    EXPECT_EQ(-1, Write(jni_.MakeByteArray("abc"), 0));
+    EXPECT_EQ(nullptr, layer_.LastCall("Write"));
+    EXPECT_TRUE(jni_.ReleaseModes().empty());
+}
