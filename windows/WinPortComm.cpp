@@ -32,7 +32,8 @@ namespace {
 /* Room for the host and for the port text of an Ethernet address. */
 const size_t kAddressFieldSize = 20;
 const int kDefaultEthernetPort = 9100;
-/* The serial framing the layer is asked for, in its own order. */
+/* The four constants InitSerialPort takes after the baud rate; what they
+   mean is the layer's business. */
 const int kSerialConstantA = 1;
 const int kSerialConstantB = 7;
 const int kSerialConstantC = 0;
