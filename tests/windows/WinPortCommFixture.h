@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "TestJniEnv.h"
+#include "WinPortCommDll.h"
 #include "ZkLinkStandIn.h"
-#include "ZkPosPortComm.h"
 
 #define WIN_PORT_COMM "Java_com_zelkor_jpos_services_WinPortComm_"
 
@@ -43,44 +43,30 @@ protected:
         ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE));
         logFolder_ = std::string(documents) + "\\Zelkortec\\JavaPos\\Log";
         std::filesystem::remove_all(std::string(documents) + "\\Zelkortec");
-        // A fresh load is a fresh module state: nothing carries over from the
-        // test before.
-        dll_ = LoadLibraryA(FolderBesideProgram("ZkPosDll64.dll").c_str());
-        ASSERT_NE(nullptr, dll_);
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "openDevice", &openDevice_));
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "closeDevice", &closeDevice_));
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "readData", &readData_));
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "writeData", &writeData_));
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "SetDeviceTimeout", &setDeviceTimeout_));
-        ASSERT_TRUE(Resolve(WIN_PORT_COMM "SetDeviceBuffer", &setDeviceBuffer_));
+        ASSERT_TRUE(dll_.Load());
     }
 
     void TearDown() override {
-        for (const std::string& problem : jni_.Problems()) {
-            ADD_FAILURE() << "JNI misuse: " << problem;
-        }
-        EXPECT_FALSE(jni_.ExceptionPending()) << "an exception would reach the Java caller";
-        if (dll_ != nullptr) {
-            FreeLibrary(dll_);
-        }
+        ExpectSoundJniUse(jni_);
+        dll_.Unload();
     }
 
     jlong Open(const char* deviceBus, const char* portName, int baudRate = 9600, bool debug = true,
                int verbosity = 5) {
-        return openDevice_(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
-                           jni_.MakeString(portName), baudRate, debug ? JNI_TRUE : JNI_FALSE,
-                           verbosity);
+        return dll_.openDevice(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
+                               jni_.MakeString(portName), baudRate, debug ? JNI_TRUE : JNI_FALSE,
+                               verbosity);
     }
-    jlong Close() { return closeDevice_(jni_.Env(), jni_.Self()); }
-    jbyteArray Read() { return readData_(jni_.Env(), jni_.Self(), 0); }
+    jlong Close() { return dll_.closeDevice(jni_.Env(), jni_.Self()); }
+    jbyteArray Read() { return dll_.readData(jni_.Env(), jni_.Self(), 0); }
     jlong Write(jbyteArray data, jlong size) {
-        return writeData_(jni_.Env(), jni_.Self(), data, size);
+        return dll_.writeData(jni_.Env(), jni_.Self(), data, size);
     }
     void SetTimeout(jlong writeSec, jlong readSec) {
-        setDeviceTimeout_(jni_.Env(), jni_.Self(), writeSec, readSec);
+        dll_.setDeviceTimeout(jni_.Env(), jni_.Self(), writeSec, readSec);
     }
     void SetBuffer(jlong writeSize, jlong readSize) {
-        setDeviceBuffer_(jni_.Env(), jni_.Self(), writeSize, readSize);
+        dll_.setDeviceBuffer(jni_.Env(), jni_.Self(), writeSize, readSize);
     }
 
     std::string LogFile() const { return logFolder_ + "\\ZkPosDll.log"; }
@@ -144,21 +130,7 @@ private:
     static inline decltype(JNINativeInterface_::ReleaseStringUTFChars) releaseStringUTFChars_;
     JNINativeInterface_ poisoningTable_{};
 
-    template <typename Function>
-    bool Resolve(const char* name, Function* function) {
-        *function =
-            reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, name)));
-        return *function != nullptr;
-    }
-
-    HMODULE dll_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_openDevice) openDevice_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_closeDevice) closeDevice_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_readData) readData_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_writeData) writeData_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout) setDeviceTimeout_ =
-        nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer) setDeviceBuffer_ = nullptr;
+    WinPortCommDll dll_;
 };
 
 #endif

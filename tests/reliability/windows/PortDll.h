@@ -14,13 +14,11 @@
 #include <string>
 
 #include "TestJniEnv.h"
+#include "WinPortCommDll.h"
 #include "ZkLinkStandIn.h"
-#include "ZkPosPortComm.h"
 
 // The trace buffer of the DLL, terminator included.
 #define ZKPOS_TRACE_TEXT_SIZE 1024
-
-#define PORT_DLL_EXPORT(name) "Java_com_zelkor_jpos_services_WinPortComm_" name
 
 class PortDll : public ::testing::Test {
 protected:
@@ -29,42 +27,28 @@ protected:
         ASSERT_TRUE(SetDllDirectoryA(FolderBesideProgram(folder.c_str()).c_str()));
     }
 
-    void Load() {
-        dll_ = LoadLibraryA(FolderBesideProgram("ZkPosDll64.dll").c_str());
-        ASSERT_NE(nullptr, dll_);
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("openDevice"), &openDevice_));
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("closeDevice"), &closeDevice_));
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("readData"), &readData_));
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("writeData"), &writeData_));
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("SetDeviceTimeout"), &setDeviceTimeout_));
-        ASSERT_TRUE(Resolve(PORT_DLL_EXPORT("SetDeviceBuffer"), &setDeviceBuffer_));
-    }
+    void Load() { ASSERT_TRUE(dll_.Load()); }
 
     void TearDown() override {
-        for (const std::string& problem : jni_.Problems()) {
-            ADD_FAILURE() << "JNI misuse: " << problem;
-        }
-        EXPECT_FALSE(jni_.ExceptionPending()) << "an exception would reach the Java caller";
-        if (dll_ != nullptr) {
-            FreeLibrary(dll_);
-        }
+        ExpectSoundJniUse(jni_);
+        dll_.Unload();
     }
 
     jlong Open(const char* deviceBus, const char* portName, bool debug = true, int verbosity = 5) {
-        return openDevice_(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
-                           jni_.MakeString(portName), 9600, debug ? JNI_TRUE : JNI_FALSE,
-                           verbosity);
+        return dll_.openDevice(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
+                               jni_.MakeString(portName), 9600, debug ? JNI_TRUE : JNI_FALSE,
+                               verbosity);
     }
-    jlong Close() { return closeDevice_(jni_.Env(), jni_.Self()); }
-    jbyteArray Read() { return readData_(jni_.Env(), jni_.Self(), 0); }
+    jlong Close() { return dll_.closeDevice(jni_.Env(), jni_.Self()); }
+    jbyteArray Read() { return dll_.readData(jni_.Env(), jni_.Self(), 0); }
     jlong Write(const std::string& bytes) {
-        return writeData_(jni_.Env(), jni_.Self(), jni_.MakeByteArray(bytes), 0);
+        return dll_.writeData(jni_.Env(), jni_.Self(), jni_.MakeByteArray(bytes), 0);
     }
     void SetTimeout(jlong writeSec, jlong readSec) {
-        setDeviceTimeout_(jni_.Env(), jni_.Self(), writeSec, readSec);
+        dll_.setDeviceTimeout(jni_.Env(), jni_.Self(), writeSec, readSec);
     }
     void SetBuffer(jlong writeSize, jlong readSize) {
-        setDeviceBuffer_(jni_.Env(), jni_.Self(), writeSize, readSize);
+        dll_.setDeviceBuffer(jni_.Env(), jni_.Self(), writeSize, readSize);
     }
     // What a read returned: "(null)" for null, else the bytes.
     std::string ReadText() {
@@ -96,21 +80,7 @@ protected:
     zkpos_test::TestJniEnv jni_;
 
 private:
-    template <typename Function>
-    bool Resolve(const char* name, Function* function) {
-        *function =
-            reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(dll_, name)));
-        return *function != nullptr;
-    }
-
-    HMODULE dll_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_openDevice) openDevice_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_closeDevice) closeDevice_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_readData) readData_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_writeData) writeData_ = nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeout) setDeviceTimeout_ =
-        nullptr;
-    decltype(&Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer) setDeviceBuffer_ = nullptr;
+    WinPortCommDll dll_;
 };
 
 #endif
