@@ -16,32 +16,16 @@
 #include <vector>
 
 #include "Descriptors.h"
+#include "ExactBytes.h"
 #include "LoopbackPeer.h"
 #include "TraceFile.h"
 #include "ZkPosSo.h"
 
 namespace {
 
+using zkpos_test::ExactBytes;
 using zkpos_test::LoopbackPeer;
 using zkpos_test::MonotonicMs;
-
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& bytes)
-        : data_(static_cast<unsigned char*>(malloc(bytes.empty() ? 1 : bytes.size()))),
-          length_(static_cast<int>(bytes.size())) {
-        memcpy(data_, bytes.data(), bytes.size());
-    }
-    ~ExactBytes() { free(data_); }
-    ExactBytes(const ExactBytes&) = delete;
-    ExactBytes& operator=(const ExactBytes&) = delete;
-    unsigned char* Data() { return data_; }
-    int Length() const { return length_; }
-
-private:
-    unsigned char* data_;
-    int length_;
-};
 
 struct timeval SocketTimeout(int fd, int option) {
     struct timeval value;

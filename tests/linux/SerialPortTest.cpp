@@ -18,34 +18,16 @@
 #include <vector>
 
 #include "Descriptors.h"
+#include "ExactBytes.h"
 #include "PtyPair.h"
 #include "TraceFile.h"
 #include "ZkPosSo.h"
 
 namespace {
 
+using zkpos_test::ExactBytes;
 using zkpos_test::MonotonicMs;
 using zkpos_test::ReadLines;
-
-// A heap copy of the bytes with nothing after them, as a Java array's
-// elements are: no terminator to stop a careless reader.
-class ExactBytes {
-public:
-    explicit ExactBytes(const std::string& bytes)
-        : data_(static_cast<unsigned char*>(malloc(bytes.empty() ? 1 : bytes.size()))),
-          length_(static_cast<int>(bytes.size())) {
-        memcpy(data_, bytes.data(), bytes.size());
-    }
-    ~ExactBytes() { free(data_); }
-    ExactBytes(const ExactBytes&) = delete;
-    ExactBytes& operator=(const ExactBytes&) = delete;
-    unsigned char* Data() { return data_; }
-    int Length() const { return length_; }
-
-private:
-    unsigned char* data_;
-    int length_;
-};
 
 // The read block as readData hands it over: 1024 bytes on the heap, cleared.
 class ReadBlock {
