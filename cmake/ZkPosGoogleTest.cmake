@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # GoogleTest is built from Debian's sources with the same compiler and flags as
 # the code under test, so the i386 and the cross builds get a matching copy.
 set(ZKPOS_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The libraries need only the JNI declarations, never the Java runtime: the
 # virtual machine hands its function table to every call.
 find_path(ZKPOS_JNI_INCLUDE_DIR jni.h

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What `cmake --install` and CPack deliver.
 #
 # Linux (a .deb, installed under /usr): the library in lib/jni, where Debian's

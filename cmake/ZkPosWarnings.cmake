@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Warnings are errors for every target of our own; third-party sources built
 # alongside (GoogleTest) keep their own flags.
 function(zkpos_strict target)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * The native-method contract of the point-of-sale port libraries.
  *

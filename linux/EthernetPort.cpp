@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Ethernet transport: a TCP connection to port 9100 of the device, a
 // connect bounded by the write time-out, then one system call per write and
 // per read on a blocking socket that carries the time-outs itself.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The native methods of com.zelkor.jpos.services.LinPortComm and the device
 // state they share with the transports. The entry points do no port work:
 // they take the Java arguments apart, choose the transport by the port kind

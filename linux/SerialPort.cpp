@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial transport: one fixed line setting (7 data bits, odd parity,
 // 1 stop bit, RTS/CTS) at one of four speeds, one system call per write and
 // per read.

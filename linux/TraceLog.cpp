@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log: one line per message, the file opened, written and closed
 // again for every line so that each line is on disk when PrintLog returns and
 // nothing is held open between calls. Every operation answers with a status

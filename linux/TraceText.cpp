@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two helpers every traced function of the library goes through.
 #include <stdarg.h>
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the parts of the Linux port library share: the device state, the trace
 // log, the two transports and the small helpers they all use. Everything
 // declared extern "C" here is exported from the library under its own name;

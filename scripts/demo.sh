@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The main job: sets up, builds the Linux x86-64 preset, starts the device
 # simulator and talks to it through the library: the Java example SendMessage
 # over TCP, then the console scripted once over TCP and once over the

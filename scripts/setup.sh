@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package that the build, the tests and the demo need.
 # Safe to run again: packages already present are left as they are.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Sets everything up, then builds and runs every test suite: the Linux x86-64
 # library with its JVM and C++ tests, the i386 build, the C++ tests under ASan
 # and UBSan, the Windows DLL under Wine, and the fuzz targets for a bounded

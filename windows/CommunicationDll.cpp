@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * The binding to the communication layer ZkLink64.dll, which does all the port
  * work. The layer is loaded by name once, and each of its entries is looked up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * The trace log of ZkPosDll64.dll, its two log paths and the DLL's version text.
  *

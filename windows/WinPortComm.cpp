@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * The native methods of com.zelkor.jpos.services.WinPortComm and the port
  * state they share. The DLL does no port work itself: these functions take the

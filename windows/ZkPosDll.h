@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * What the parts of ZkPosDll64.dll share: the trace log with its log paths and
  * version text, the binding to the communication layer ZkLink64.dll, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plain C baselines, run inside the benchmark's JVM so that they meet the
 // same peer, the same scheduler and the same moment as the variants they are
 // compared with. Each loop runs a whole batch inside one native call, so the

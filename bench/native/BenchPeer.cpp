@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The far end of every benchmark: a TCP device on 127.0.0.1:9100 and a serial
 // device behind a pseudo-terminal, both served by one poll loop so that every
 // variant under test meets exactly the same peer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a trace line costs: a PrintLog call that the level filter rejects, and
 // a written line against the plain open + write + close of the same bytes.
 // Prints its rows for the benchmark's table, one per line:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a Windows trace line costs under Wine, as ratios only (Wine's own cost
 // per call makes absolute figures say nothing of Windows): a PrintTrace call
 // the level rejects, and a written line against the plain open + write + close

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Ethernet transport against a device on 127.0.0.1:9100. The suite runs
 // in a network namespace of its own (private-run.sh): the port is ours, and
 // a name lookup fails at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The six native methods called as a JVM calls them, through the test JNI
 // environment: the cases a real JVM reaches badly (a failing NewByteArray, a
 // null array, the release mode of every array) and the device-state rules.

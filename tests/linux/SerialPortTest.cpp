@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The serial transport over a pseudo-terminal pair: the library opens the
 // slave as its port, the test plays the device on the master.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log: status codes, the two file modes, the file-name limit, the
 // level filter, the date prefix and the rendering of control bytes. Every
 // case works on a file in a temporary directory of its own.

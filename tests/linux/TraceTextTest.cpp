@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device data shown as text in the trace, and the one-call trace helper:
 // bounded by the data's own length and by the text buffer, never past either.
 // The data is handed over in heap blocks of exactly its length, so a read

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Checks what the built library shows the dynamic linker: it must export the
 # native methods, functions and module variables by their own names and
 # nothing else (no helper of ours, nothing of a C++ runtime), and it must need

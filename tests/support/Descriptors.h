@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Descriptor bookkeeping for the tests: pushing the library's next port
 // above FD_SETSIZE, and counting what a process holds open.
 #ifndef ZKPOS_TESTS_SUPPORT_DESCRIPTORS_H

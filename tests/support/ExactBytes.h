@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device data as the library gets it from a Java array: a heap copy of exactly
 // the bytes, with nothing after them, so that a reader that looks for a
 // terminator runs off the end where the sanitizers see it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A TCP device on 127.0.0.1:9100, the port the library always connects to.
 // Suites that use it run through private-run.sh, in a network namespace of
 // their own, so the port is never shared with another run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A pseudo-terminal pair standing in for a serial device: the library opens
 // the slave by its path, as it would open /dev/ttyS0, and the test plays the
 // device on the master side.

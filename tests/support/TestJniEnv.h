@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A JNI environment for calling the native methods from a C++ test, without a
 // Java virtual machine. It implements the few functions of the JNI function
 // table that the port libraries use, and behaves like a strict JVM in them:

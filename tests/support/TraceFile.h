@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Trace files for the C++ suites: a temporary directory of the test's own,
 // never /var/log, and the lines that the library wrote there.
 #ifndef ZKPOS_TESTS_SUPPORT_TRACEFILE_H

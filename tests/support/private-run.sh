@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Runs a command in a mount and network namespace of its own:
 #  - /var/log is a fresh, empty tmpfs, so the library's trace file
 #    /var/log/ZkPosSoLog.txt is private to this run and starts empty, and the

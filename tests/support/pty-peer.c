@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * pty-peer: a serial device for tests that cannot open a pseudo-terminal
  * themselves (the JVM suites). It makes a pty pair, tells the slave's path,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs one Windows program under Wine: wine-run.sh program.exe [arguments...]
 #
 # The programs run in a Wine prefix of our own, never the user's ~/.wine: it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator's command set, seen from a client over TCP and over its
 // pseudo-terminal. Runs in a private network namespace, so the default port
 // 9100 is free.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The console scripted against the simulator, one case per run:
 #   console-test.sh CASE CONSOLE_LAUNCHER SIMULATOR
 # Runs inside tests/support/private-run.sh: the simulator takes 127.0.0.1:9100

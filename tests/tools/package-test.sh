@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the .deb with CPack, unpacks it into a scratch root with dpkg -x and
 # runs the console from there against the simulator from there:
 #   package-test.sh BUILD_DIR SCRATCH_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Windows .zip with CPack and checks that it holds the DLL, both
 # jars and the console launcher in one folder, and that the console jar starts
 # from there by its manifest alone:

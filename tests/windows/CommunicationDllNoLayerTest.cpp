@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // No ZkLink64.dll anywhere on the search path: this program never points the
 // search at a stand-in, so the layer cannot be found.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The binding to the communication layer, against the recording stand-in
 // ZkLink64.dll: loading and release, the argument orders of every entry, the
 // 0 / -1 results and the layer's log settings by trace level.

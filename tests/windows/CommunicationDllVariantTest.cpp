@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A layer that lacks SetUsbTimeout: only the operation that needs it fails.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The trace log: the log folder under Documents, the two log paths, the level
 // filter and the lines in the file. Runs in the private Wine prefix of the
 // tests, whose Documents folder is a folder of its own.

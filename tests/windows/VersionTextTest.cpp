@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The version text comes from the version resource of the module that holds
 // the trace log's code. Here that module is this test program, built once per
 // resource version with the text it must give.

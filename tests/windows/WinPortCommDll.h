@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ZkPosDll64.dll as the JVM sees it: loaded from beside the test program and
 // entered only through its six exports, with the test JNI environment. Shared
 // by the end-to-end and the fault suites.

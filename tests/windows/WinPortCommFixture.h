@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fixture of the end-to-end suites: ZkPosDll64.dll as the JVM would see
 // it, loaded afresh for every test, called through its six exports with the
 // test JNI environment, in front of the recording stand-in layer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // writeData, readData, SetDeviceTimeout, SetDeviceBuffer and closeDevice end to
 // end, with the mends for failed writes, short arrays, missing read buffers,
 // failed Java arrays and time-outs beyond the 32-bit range.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * A stand-in for the communication layer ZkLink64.dll, built for the tests
  * only. It exports the layer's twelve entries, records every call with its

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # check-dll-tables.sh objdump ZkPosDll64.dll
 #
 # Fails when the DLL exports anything but the six native methods under their

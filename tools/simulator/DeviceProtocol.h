@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The conversation of the simulated device, apart from any transport: bytes
 // from the client go in, the answer comes out. The simulator runs one of these
 // per TCP connection and one for the pseudo-terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // zkpos-simulator: a printer-like device on TCP and on a pseudo-terminal, for
 // demos and tests of the port libraries. See Usage() for the command set.
 #include "DeviceProtocol.h"

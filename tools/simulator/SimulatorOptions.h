@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator's command line: what it simulates, how the device answers,
 // how long it lives.
 #ifndef ZKPOS_SIMULATOR_OPTIONS_H

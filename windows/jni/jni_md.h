@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * Machine-dependent JNI declarations for the Windows x64 build.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ConvertPort with any port name, tracing at level 5 into a scratch file: the
 // name is never written to, the path is the name itself or one of the four
 // serial devices, and the "strPort" line shows it cut to the trace buffer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // PrintLog with any text, module and function names, any level, both file
 // modes and the date prefix on and off, writing to a scratch file. The line
 // that reaches the file is checked against what the text must render to.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A TCP read of any device data, traced at level 5: the 1024-byte block the
 // read fills carries no terminator of its own when the device filled it, so
 // the "strRead" line must stop at the data's end, its first zero byte or the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ShowBytes with any device data and any text size, then the same data
 // through a traced write: device data carries no terminator, so neither may
 // read past its end or write past the text buffer.

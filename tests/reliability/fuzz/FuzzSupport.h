@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: a private directory for the trace files they
 // write, and small checks that stop the run with a message when a property
 // of the library fails.

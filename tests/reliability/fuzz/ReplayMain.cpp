@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a fuzz target over saved inputs without libFuzzer, so that the seed
 // corpus and every input that once broke the library are tried again by the
 // ordinary builds: gcc, i386, and under ASan and UBSan.

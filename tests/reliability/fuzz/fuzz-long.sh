@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Fuzzes every target for a while instead of the CTest run's fixed count:
 #   tests/reliability/fuzz/fuzz-long.sh [SECONDS-PER-TARGET]   (default 600)
 # Builds the linux-fuzz preset first. Inputs that add coverage collect in

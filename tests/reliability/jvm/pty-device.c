@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * A serial device for the JVM fault tests: a pseudo-terminal whose slave the
  * library opens by path while this program plays the device on the master.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The open sequence failing at each of its steps in the recording stand-in
 // layer, a trace file held open by another program, and Ethernet addresses of
 // every shape: each call answers soundly, and the port works again once the

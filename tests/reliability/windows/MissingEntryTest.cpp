@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A layer that lacks one entry, or no layer at all: every call still returns
 // a sound result, and only the operations that need the missing entry fail.
 // The program runs once per layer variant; ZKPOS_LAYER_FOLDER names the folder

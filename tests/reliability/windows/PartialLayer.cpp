@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * A communication layer that lacks one entry: built once per entry with
  * PARTIAL_LAYER_WITHOUT_<entry> defined, and once complete. Unlike the

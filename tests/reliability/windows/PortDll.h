@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ZkPosDll64.dll as the JVM sees it: loaded afresh for every test (a fresh
 // module state), called only through its six exports with the test JNI
 // environment. The layer it loads by name is the ZkLink64.dll in the folder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * The stand-in ZkLink64.dll: every entry records its call and answers what the
  * test asked for. Built twice, once with all twelve entries and once without

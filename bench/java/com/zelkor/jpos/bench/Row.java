@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.zelkor.jpos.bench;
 
 /** One row of the table; every figure already formatted. */

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.zelkor.jpos.console;
 
 /** A command that failed: a one-line message and the exit status a script ends with. */

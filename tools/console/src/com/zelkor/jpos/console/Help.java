@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 package com.zelkor.jpos.console;
 
 /** The console's help: its command line, its commands and a session with the simulator. */
