@@ -27,10 +27,11 @@ actual=$(nm -D --defined-only "$library" | awk '{print $3}' | sort)
 wanted=$(printf '%s\n' $expected | sort)
 if [ "$actual" != "$wanted" ]; then
     echo "exported names differ from the contract (< missing, > extra):"
-    printf '%s\n' "$wanted" >/tmp/wanted.$$
-    printf '%s\n' "$actual" >/tmp/actual.$$
-    diff /tmp/wanted.$$ /tmp/actual.$$ | grep '^[<>]' || true
-    rm -f /tmp/wanted.$$ /tmp/actual.$$
+    scratch=$(mktemp -d)
+    printf '%s\n' "$wanted" >"$scratch/wanted"
+    printf '%s\n' "$actual" >"$scratch/actual"
+    diff "$scratch/wanted" "$scratch/actual" | grep '^[<>]' || true
+    rm -rf "$scratch"
     status=1
 fi
 
