@@ -107,6 +107,9 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_LinPortComm_readData(
             env->ExceptionClear();
         } else {
             env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(block));
+            // Deliberately no "End" line here: the trace of a read that brought
+            // data has always ended with its "iResult" line, and log readers
+            // may count on that.
             return bytes;
         }
     }

@@ -60,13 +60,11 @@ int OpenSerialPort(const char* portName, int baudRate) {
         return -1;
     }
 
+    // Built from zero, not from what the device holds: every flag not named
+    // here is off (no input processing, no software flow control, raw output,
+    // non-canonical input, one stop bit, VMIN and VTIME 0).
     memset(&m_TIO, 0, sizeof m_TIO);
-    m_TIO.c_cflag = CRTSCTS | CLOCAL | PARODD | PARENB | CREAD | CS7;
-    m_TIO.c_iflag &= ~(IXON | IXOFF | IXANY);
-    m_TIO.c_cflag &= ~CSTOPB;
-    m_TIO.c_cflag &= ~CSIZE;
-    m_TIO.c_cflag |= CS7;
-    m_TIO.c_cflag |= SpeedCode(baudRate);
+    m_TIO.c_cflag = CRTSCTS | CLOCAL | PARODD | PARENB | CREAD | CS7 | SpeedCode(baudRate);
 
     // Only output is flushed: a device may have answered before the port was
     // opened, and that answer belongs to the first read.
