@@ -36,12 +36,85 @@ void PutTimeouts(int fd) {
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
 }
 
-// Waits for a connect in progress to end, at most the write time-out. poll
-// rather than select, since the socket may be numbered above FD_SETSIZE.
+// Waits for a connect in progress to end, at most the write time-out,
+// signals or not. poll rather than select, since the socket may be numbered
+// above FD_SETSIZE.
 int WaitConnected(int fd) {
-    struct pollfd watched = {fd, POLLOUT, 0};
-    struct timespec timeout = {static_cast<time_t>(m_lWriteTimeout), 0};
-    return ppoll(&watched, 1, &timeout, nullptr);
+    return PollFor(fd, POLLOUT, m_lWriteTimeout);
+}
+
+// The end of a socket call's time-out (SO_SNDTIMEO or SO_RCVTIMEO) counted
+// from the call's start; a time-out of 0 is none, as for the socket itself.
+Deadline SocketDeadline(int fd, int option, const struct timespec& start) {
+    struct timeval timeout = {0, 0};
+    socklen_t length = sizeof timeout;
+    if (getsockopt(fd, SOL_SOCKET, option, &timeout, &length) != 0 ||
+        (timeout.tv_sec == 0 && timeout.tv_usec == 0)) {
+        return NoDeadline();
+    }
+    return DeadlineAfter(start, static_cast<long>(timeout.tv_sec),
+                         static_cast<long>(timeout.tv_usec));
+}
+
+// One send of the whole block on the blocking socket, bounded by its send
+// time-out. A signal makes send return early, with part of the block sent or
+// none (even under SA_RESTART, since the socket has a time-out); the rest then
+// goes out as room comes, within what is left of the time-out. A short count
+// once the time-out has passed is the answer, as it is without signals.
+// MSG_NOSIGNAL: a device that has hung up must cost a failed write, not a
+// SIGPIPE that ends the host process.
+int SendBlock(int fd, const unsigned char* bytes, size_t count) {
+    struct timespec start = WaitStart();
+    ssize_t sent = send(fd, bytes, count, MSG_NOSIGNAL);
+    if (sent < 0 ? errno != EINTR : static_cast<size_t>(sent) == count) {
+        return static_cast<int>(sent);
+    }
+    Deadline deadline = SocketDeadline(fd, SO_SNDTIMEO, start);
+    size_t done = sent > 0 ? static_cast<size_t>(sent) : 0;
+    int failure = EAGAIN;  // what the socket reports when its send time-out passes
+    while (done < count && !DeadlinePassed(deadline)) {
+        int ready = PollUntil(fd, POLLOUT, deadline);
+        if (ready <= 0) {
+            failure = ready < 0 ? errno : failure;
+            break;
+        }
+        ssize_t more = send(fd, bytes + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (more < 0 && errno != EAGAIN && errno != EINTR) {
+            failure = errno;
+            break;
+        }
+        done += more > 0 ? static_cast<size_t>(more) : 0;
+    }
+    if (done == 0) {
+        errno = failure;
+        return -1;
+    }
+    return static_cast<int>(done);
+}
+
+// One receive on the blocking socket, bounded by its receive time-out. A
+// signal ends recv with EINTR (even under SA_RESTART); the wait then goes on
+// for what is left of the time-out and takes what came without blocking again.
+int ReceiveBlock(int fd, char* block) {
+    struct timespec start = WaitStart();
+    ssize_t received = recv(fd, block, ZKPOS_READ_BLOCK_SIZE, 0);
+    if (received >= 0 || errno != EINTR) {
+        return static_cast<int>(received);
+    }
+    Deadline deadline = SocketDeadline(fd, SO_RCVTIMEO, start);
+    for (;;) {
+        int ready = PollUntil(fd, POLLIN, deadline);
+        if (ready <= 0) {
+            if (ready == 0) {
+                errno = EAGAIN;  // what the socket reports when its time-out passes
+            }
+            return -1;
+        }
+        received = recv(fd, block, ZKPOS_READ_BLOCK_SIZE, MSG_DONTWAIT);
+        if (received >= 0 || (errno != EAGAIN && errno != EINTR)) {
+            return static_cast<int>(received);
+        }
+    }
 }
 
 }  // namespace
@@ -80,7 +153,9 @@ int OpenEthernetPort(const char* host) {
         return FailOpen("Error fcntl(..., F_SETFL)");
     }
     if (connect(m_iFD, reinterpret_cast<struct sockaddr*>(&address), sizeof address) < 0) {
-        if (errno != EINPROGRESS) {
+        // A signal does not stop a connect in progress: it goes on as after
+        // EINPROGRESS.
+        if (errno != EINPROGRESS && errno != EINTR) {
             return FailOpen("Error to connect socket");
         }
         Trace("OpenEthernetPort", 3, "EINPROGRESS in connect() - selecting");
@@ -114,14 +189,10 @@ void SetEthernetTimeout(void) {
 int WriteToEthernetPort(unsigned char* bytes, int count) {
     int result = -1;
     Trace("WriteToEthernetPort", 5, "Begin");
-    char shown[ZKPOS_TRACE_TEXT_SIZE];
-    ShowBytes(shown, sizeof shown, bytes, count > 0 ? static_cast<size_t>(count) : 0);
-    Trace("WriteToEthernetPort", 2, "strToSend (%s)", shown);
+    TraceData("WriteToEthernetPort", "strToSend (", bytes, count, ")");
 
-    // MSG_NOSIGNAL: a device that has hung up must cost a failed write, not a
-    // SIGPIPE that ends the host process.
     if (count >= 0) {
-        result = static_cast<int>(send(m_iFD, bytes, static_cast<size_t>(count), MSG_NOSIGNAL));
+        result = SendBlock(m_iFD, bytes, static_cast<size_t>(count));
     }
     Trace("WriteToEthernetPort", 5, "End");
     return result;
@@ -131,11 +202,9 @@ int ReadFromEthernetPort(char* block) {
     int result = -1;
     Trace("ReadFromEthernetPort", 5, "Begin");
 
-    result = static_cast<int>(recv(m_iFD, block, ZKPOS_READ_BLOCK_SIZE, 0));
+    result = ReceiveBlock(m_iFD, block);
 
-    char shown[ZKPOS_TRACE_TEXT_SIZE];
-    ShowBytes(shown, sizeof shown, block, result > 0 ? static_cast<size_t>(result) : 0);
-    Trace("ReadFromEthernetPort", 2, "strRead (%s)", shown);
+    TraceData("ReadFromEthernetPort", "strRead (", block, result, ")");
     Trace("ReadFromEthernetPort", 5, "End");
     return result;
 }

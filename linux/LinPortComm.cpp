@@ -42,7 +42,7 @@ const char* Text(const char* text) {
 }  // namespace
 
 void AssignDevice(const char* deviceBus) {
-    m_iDeviceType = strcmp(deviceBus, "RS232") == 0 ? kSerial : kEthernet;
+    m_iDeviceType = strcmp(Text(deviceBus), "RS232") == 0 ? kSerial : kEthernet;
 }
 
 extern "C" {
@@ -56,7 +56,7 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_openDevice(
     m_iDeviceType = -1;
     int result = 0;
 
-    m_bDebug = debug != JNI_FALSE;
+    SetTraceSwitch(debug != JNI_FALSE);
     InitLog(kLogFileName, verbosity, 1);
     Trace("openDevice", 5, "Begin");
 

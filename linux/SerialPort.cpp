@@ -2,11 +2,11 @@
 // The serial transport: one fixed line setting (7 data bits, odd parity,
 // 1 stop bit, RTS/CTS) at one of four speeds, one system call per write and
 // per read.
+#include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <string.h>
 #include <sys/ioctl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "ZkPosSo.h"
@@ -19,7 +19,7 @@ namespace {
 // A reply of 8 bytes or more is usually still arriving when the first of it
 // is seen; the pause lets the rest of the frame come in before the read.
 const int kPauseThreshold = 8;
-const useconds_t kPauseMicroseconds = 80000;
+const long kPauseMicroseconds = 80000;
 
 speed_t SpeedCode(int baudRate) {
     switch (baudRate) {
@@ -34,14 +34,12 @@ speed_t SpeedCode(int baudRate) {
     }
 }
 
-// Waits until the port is readable, at most the read time-out. poll rather
-// than select: a descriptor at or above FD_SETSIZE does not fit an fd_set. As
-// with select, a port of -1 is simply not watched and the whole time-out is
-// waited; a negative time-out is an error.
+// Waits until the port is readable, at most the read time-out, signals or
+// not. poll rather than select: a descriptor at or above FD_SETSIZE does not
+// fit an fd_set. As with select, a port of -1 is simply not watched and the
+// whole time-out is waited; a negative time-out is an error.
 int WaitReadable(int fd, long timeoutSeconds) {
-    struct pollfd watched = {fd, POLLIN, 0};
-    struct timespec timeout = {static_cast<time_t>(timeoutSeconds), 0};
-    return ppoll(&watched, 1, &timeout, nullptr);
+    return PollFor(fd, POLLIN, timeoutSeconds);
 }
 
 }  // namespace
@@ -103,12 +101,14 @@ const char* ConvertPort(const char* portName) {
 int WriteToSerialPort(unsigned char* bytes, int count) {
     int result = -1;
     Trace("WriteToSerialPort", 5, "Begin");
-    char shown[ZKPOS_TRACE_TEXT_SIZE];
-    ShowBytes(shown, sizeof shown, bytes, count > 0 ? static_cast<size_t>(count) : 0);
-    Trace("WriteToSerialPort", 2, "strToSend (%s)", shown);
+    TraceData("WriteToSerialPort", "strToSend (", bytes, count, ")");
 
+    // The descriptor is non-blocking, so a signal can only have come before
+    // anything was written: write again.
     if (count >= 0) {
-        result = static_cast<int>(write(m_iFD, bytes, static_cast<size_t>(count)));
+        do {
+            result = static_cast<int>(write(m_iFD, bytes, static_cast<size_t>(count)));
+        } while (result < 0 && errno == EINTR);
     }
     Trace("WriteToSerialPort", 5, "End");
     return result;
@@ -123,14 +123,14 @@ int ReadFromSerialPort(char* block) {
     if (result > 0) {
         ioctl(m_iFD, FIONREAD, &waiting);
         if (waiting >= kPauseThreshold) {
-            usleep(kPauseMicroseconds);
+            SleepFully(kPauseMicroseconds);
         }
-        result = static_cast<int>(read(m_iFD, block, ZKPOS_READ_BLOCK_SIZE));
+        do {
+            result = static_cast<int>(read(m_iFD, block, ZKPOS_READ_BLOCK_SIZE));
+        } while (result < 0 && errno == EINTR);
     }
 
-    char shown[ZKPOS_TRACE_TEXT_SIZE];
-    ShowBytes(shown, sizeof shown, block, result > 0 ? static_cast<size_t>(result) : 0);
-    Trace("ReadFromSerialPort", 2, "strRead (%s) %d ", shown, result);
+    TraceData("ReadFromSerialPort", "strRead (", block, result, ") %d ", result);
     Trace("ReadFromSerialPort", 5, "End");
     return result;
 }

@@ -3,7 +3,14 @@
 // again for every line so that each line is on disk when PrintLog returns and
 // nothing is held open between calls. Every operation answers with a status
 // code; no caller in the library looks at it.
+//
+// A service often has a reader thread and a writer thread on the one port, so
+// one lock guards the log's settings and its file handles: a line is written
+// whole, and one thread's open never replaces the handle another thread is
+// writing through. The lock is held for one log operation only, never across
+// a port operation.
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -23,6 +30,22 @@ int m_iStreamOut = -1;
 
 namespace {
 
+pthread_mutex_t logLock = PTHREAD_MUTEX_INITIALIZER;
+
+// Holds the log's lock for the life of the object.
+class LogLock {
+public:
+    LogLock() { pthread_mutex_lock(&logLock); }
+    ~LogLock() { pthread_mutex_unlock(&logLock); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+// The level filter reads the verbosity without the lock (TraceVerbosity).
+void StoreVerbosity(int verbosity) {
+    __atomic_store_n(&m_iVerbosity, verbosity, __ATOMIC_RELAXED);
+}
+
 const size_t kRenderedSize = 1024;
 const size_t kDatePrefixSize = 30;
 
@@ -30,7 +53,7 @@ const size_t kDatePrefixSize = 30;
 // did not ask for. The handles are forgotten, not closed: between calls they
 // are closed already.
 int FailInitLog(int status) {
-    m_iVerbosity = 0;
+    StoreVerbosity(0);
     m_iStreamOut = -1;
     m_TextFile = nullptr;
     return status;
@@ -92,106 +115,8 @@ bool FormatDatePrefix(char* prefix, size_t size) {
     return length > 0 && static_cast<size_t>(length) < size;
 }
 
-// Drops the line being written: the file is closed again, so no handle stays
-// open between calls.
-int DropLine() {
-    CloseLogFile();
-    return LOG_LINE_FAILED;
-}
-
-}  // namespace
-
-int InitLog(const char* fileName, int verbosity, short printDate) {
-    if (!m_bDebug) {
-        return LOG_OK;
-    }
-    if (fileName == nullptr || strnlen(fileName, sizeof m_strFileName) >= sizeof m_strFileName) {
-        return FailInitLog(LOG_OPEN_FAILED);
-    }
-    if (printDate < 0 || printDate > 1) {
-        return FailInitLog(LOG_BAD_PRINT_DATE);
-    }
-    if (verbosity < 0 || verbosity > 5) {
-        return FailInitLog(LOG_BAD_LEVEL);
-    }
-    m_bPrintDate = printDate;
-    m_iVerbosity = verbosity;
-    strcpy(m_strFileName, fileName);
-    m_bTxt = HasTextExtension(fileName) ? 1 : 0;
-
-    // The probe runs even at verbosity 0, so a text-mode log file exists once
-    // tracing has been set up, written to or not.
-    if (OpenLogFile() != LOG_OK) {
-        return FailInitLog(LOG_OPEN_FAILED);
-    }
-    if (CloseLogFile() != LOG_OK) {
-        return FailInitLog(LOG_CLOSE_FAILED);
-    }
-    return LOG_OK;
-}
-
-int PrintLog(const char* module, const char* function, const char* text, int level) {
-    if (!m_bDebug) {
-        return LOG_OK;
-    }
-    if (level < 1 || level > 5) {
-        return LOG_BAD_LEVEL;
-    }
-    if (m_iVerbosity == 0 || level > m_iVerbosity) {
-        return LOG_NOT_WRITTEN;
-    }
-    if (OpenLogFile() != LOG_OK) {
-        return LOG_LINE_FAILED;
-    }
-
-    char prefix[kDatePrefixSize] = "";
-    if (m_bPrintDate != 0 && !FormatDatePrefix(prefix, sizeof prefix)) {
-        return DropLine();
-    }
-    module = module != nullptr ? module : "";
-    function = function != nullptr ? function : "";
-    char rendered[kRenderedSize];
-    RenderText(rendered, sizeof rendered, text != nullptr ? text : "");
-
-    size_t size = strlen(prefix) + strlen(module) + strlen(function) + strlen(rendered) + 9;
-    char* line = static_cast<char*>(calloc(size, 1));
-    if (line == nullptr) {
-        return DropLine();
-    }
-    snprintf(line, size, "%s%s::%s --> %s\n", prefix, module, function, rendered);
-    int written = WriteLogFile(line);
-    free(line);
-    if (written != LOG_OK) {
-        return LOG_LINE_FAILED;  // WriteLogFile has closed the file already
-    }
-    return CloseLogFile() == LOG_OK ? LOG_OK : LOG_LINE_FAILED;
-}
-
-int ChangePrintDate(short printDate) {
-    if (printDate < 0 || printDate > 1) {
-        return LOG_BAD_PRINT_DATE;
-    }
-    m_bPrintDate = printDate;
-    return LOG_OK;
-}
-
-int ChangeVerbosity(int verbosity) {
-    if (verbosity < 0 || verbosity > 5) {
-        return LOG_BAD_LEVEL;
-    }
-    m_iVerbosity = verbosity;
-    return LOG_OK;
-}
-
-int GetVerbosity(void) {
-    return m_iVerbosity;
-}
-
-void StopLog(void) {
-    m_iVerbosity = 0;
-}
-
-int OpenLogFile(void) {
+// The file handling; the callers hold the lock.
+int OpenFile() {
     if (m_bTxt != 0) {
         m_TextFile = fopen(m_strFileName, "a");
         if (m_TextFile == nullptr) {
@@ -209,7 +134,7 @@ int OpenLogFile(void) {
     return m_iStreamOut >= 0 ? LOG_OK : LOG_OPEN_FAILED;
 }
 
-int CloseLogFile(void) {
+int CloseFile() {
     int status = LOG_OK;
     if (m_bTxt != 0) {
         if (m_TextFile == nullptr) {
@@ -233,14 +158,14 @@ int CloseLogFile(void) {
     return status;
 }
 
-int WriteLogFile(const char* text) {
+int WriteFile(const char* text) {
     size_t length = strlen(text);
     if (m_bTxt != 0) {
         if (m_TextFile == nullptr) {
             return LOG_WRITE_FAILED;
         }
         if (length > 0 && fwrite(text, length, 1, m_TextFile) != 1) {
-            CloseLogFile();
+            CloseFile();
             return LOG_WRITE_FAILED;
         }
         return LOG_OK;
@@ -249,8 +174,134 @@ int WriteLogFile(const char* text) {
         return LOG_WRITE_FAILED;
     }
     if (write(m_iStreamOut, text, length) != static_cast<ssize_t>(length)) {
-        CloseLogFile();
+        CloseFile();
         return LOG_WRITE_FAILED;
     }
     return LOG_OK;
+}
+
+// Drops the line being written: the file is closed again, so no handle stays
+// open between calls.
+int DropLine() {
+    CloseFile();
+    return LOG_LINE_FAILED;
+}
+
+}  // namespace
+
+int InitLog(const char* fileName, int verbosity, short printDate) {
+    LogLock lock;
+    if (!TraceSwitchOn()) {
+        return LOG_OK;
+    }
+    size_t length = fileName != nullptr ? strnlen(fileName, sizeof m_strFileName) : 0;
+    if (fileName == nullptr || length >= sizeof m_strFileName) {
+        return FailInitLog(LOG_OPEN_FAILED);
+    }
+    if (printDate < 0 || printDate > 1) {
+        return FailInitLog(LOG_BAD_PRINT_DATE);
+    }
+    if (verbosity < 0 || verbosity > 5) {
+        return FailInitLog(LOG_BAD_LEVEL);
+    }
+    m_bPrintDate = printDate;
+    StoreVerbosity(verbosity);
+    // memmove: a caller may hand back the stored name itself, or a part of it.
+    memmove(m_strFileName, fileName, length + 1);
+    m_bTxt = HasTextExtension(m_strFileName) ? 1 : 0;
+
+    // The probe runs even at verbosity 0, so a text-mode log file exists once
+    // tracing has been set up, written to or not.
+    if (OpenFile() != LOG_OK) {
+        return FailInitLog(LOG_OPEN_FAILED);
+    }
+    if (CloseFile() != LOG_OK) {
+        return FailInitLog(LOG_CLOSE_FAILED);
+    }
+    return LOG_OK;
+}
+
+int PrintLog(const char* module, const char* function, const char* text, int level) {
+    LogLock lock;
+    if (!TraceSwitchOn()) {
+        return LOG_OK;
+    }
+    if (level < 1 || level > 5) {
+        return LOG_BAD_LEVEL;
+    }
+    if (m_iVerbosity == 0 || level > m_iVerbosity) {
+        return LOG_NOT_WRITTEN;
+    }
+    if (OpenFile() != LOG_OK) {
+        return LOG_LINE_FAILED;
+    }
+
+    char prefix[kDatePrefixSize] = "";
+    if (m_bPrintDate != 0 && !FormatDatePrefix(prefix, sizeof prefix)) {
+        return DropLine();
+    }
+    module = module != nullptr ? module : "";
+    function = function != nullptr ? function : "";
+    char rendered[kRenderedSize];
+    RenderText(rendered, sizeof rendered, text != nullptr ? text : "");
+
+    size_t size = strlen(prefix) + strlen(module) + strlen(function) + strlen(rendered) + 9;
+    char* line = static_cast<char*>(calloc(size, 1));
+    if (line == nullptr) {
+        return DropLine();
+    }
+    snprintf(line, size, "%s%s::%s --> %s\n", prefix, module, function, rendered);
+    int written = WriteFile(line);
+    free(line);
+    if (written != LOG_OK) {
+        return LOG_LINE_FAILED;  // WriteFile has closed the file already
+    }
+    return CloseFile() == LOG_OK ? LOG_OK : LOG_LINE_FAILED;
+}
+
+int ChangePrintDate(short printDate) {
+    if (printDate < 0 || printDate > 1) {
+        return LOG_BAD_PRINT_DATE;
+    }
+    LogLock lock;
+    m_bPrintDate = printDate;
+    return LOG_OK;
+}
+
+int ChangeVerbosity(int verbosity) {
+    if (verbosity < 0 || verbosity > 5) {
+        return LOG_BAD_LEVEL;
+    }
+    LogLock lock;
+    StoreVerbosity(verbosity);
+    return LOG_OK;
+}
+
+int GetVerbosity(void) {
+    return TraceVerbosity();
+}
+
+void StopLog(void) {
+    LogLock lock;
+    StoreVerbosity(0);
+}
+
+void SetTraceSwitch(bool on) {
+    __atomic_store_n(&m_bDebug, on, __ATOMIC_RELAXED);
+}
+
+int OpenLogFile(void) {
+    LogLock lock;
+    return OpenFile();
+}
+
+int CloseLogFile(void) {
+    LogLock lock;
+    return CloseFile();
+}
+
+// A null text is written as the empty one, as PrintLog takes it.
+int WriteLogFile(const char* text) {
+    LogLock lock;
+    return WriteFile(text != nullptr ? text : "");
 }

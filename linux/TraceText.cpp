@@ -1,14 +1,26 @@
 // SPDX-License-Identifier: Apache-2.0
-// The two helpers every traced function of the library goes through.
+// The helpers every traced function of the library goes through.
 #include <stdarg.h>
 #include <string.h>
 
 #include "ZkPosSo.h"
 
+namespace {
+
+// The same test PrintLog makes, taken early so that a rejected line costs no
+// formatting either. It reads the switches without the trace log's lock:
+// PrintLog tests them again under it.
+bool TraceWanted(int level) {
+    return TraceSwitchOn() && !(level >= 1 && level <= 5 && level > TraceVerbosity());
+}
+
+// Level of the lines that show the data sent and received.
+const int kDataLevel = 2;
+
+}  // namespace
+
 void Trace(const char* function, int level, const char* format, ...) {
-    // The same test PrintLog makes, taken early so that a rejected line costs
-    // no formatting either.
-    if (!m_bDebug || (level >= 1 && level <= 5 && level > m_iVerbosity)) {
+    if (!TraceWanted(level)) {
         return;
     }
     char text[ZKPOS_TRACE_TEXT_SIZE];
@@ -18,6 +30,36 @@ void Trace(const char* function, int level, const char* format, ...) {
     vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     PrintLog("ZkPosSo", function, text, level);
+}
+
+void TraceData(const char* function, const char* head, const void* data, int length,
+               const char* tailFormat, ...) {
+    if (!TraceWanted(kDataLevel)) {
+        return;
+    }
+    char tail[ZKPOS_TRACE_TEXT_SIZE];
+    memset(tail, 0, sizeof tail);
+    va_list arguments;
+    va_start(arguments, tailFormat);
+    vsnprintf(tail, sizeof tail, tailFormat, arguments);
+    va_end(arguments);
+
+    // The data gives way: head and tail stay whole, and the data shown takes
+    // the room that is left between them.
+    char text[ZKPOS_TRACE_TEXT_SIZE];
+    memset(text, 0, sizeof text);
+    size_t headLength = strnlen(head, sizeof text - 1);
+    size_t tailLength = strlen(tail);
+    if (tailLength > sizeof text - 1 - headLength) {
+        tailLength = sizeof text - 1 - headLength;
+    }
+    memcpy(text, head, headLength);
+    size_t room = sizeof text - headLength - tailLength;
+    size_t shown =
+        ShowBytes(text + headLength, room, data, length > 0 ? static_cast<size_t>(length) : 0);
+    memcpy(text + headLength + shown, tail, tailLength);
+    text[headLength + shown + tailLength] = '\0';
+    PrintLog("ZkPosSo", function, text, kDataLevel);
 }
 
 size_t ShowBytes(char* text, size_t size, const void* data, size_t length) {

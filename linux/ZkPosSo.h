@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <sys/select.h>
 #include <termios.h>
+#include <time.h>
 
 #define ZKPOS_EXPORT __attribute__((visibility("default")))
 
@@ -86,9 +87,52 @@ ZKPOS_EXPORT int ReadFromEthernetPort(char* block);
 void Trace(const char* function, int level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Writes one data line at level 2: the head, the data shown as text (see
+// ShowBytes) and the tail formatted from the remaining arguments. The data is
+// cut, never the head or the tail, so the line keeps its closing ")" and its
+// count within the ZKPOS_TRACE_TEXT_SIZE buffer.
+void TraceData(const char* function, const char* head, const void* data, int length,
+               const char* tailFormat, ...) __attribute__((format(printf, 5, 6)));
+
+// The trace switch and the verbosity, read without the trace log's lock by
+// the level filter of the trace helpers. Every write of them in the library
+// is atomic too (TraceLog.cpp), so a caller on another thread that changes
+// them is no data race.
+inline bool TraceSwitchOn() {
+    return __atomic_load_n(&m_bDebug, __ATOMIC_RELAXED);
+}
+inline int TraceVerbosity() {
+    return __atomic_load_n(&m_iVerbosity, __ATOMIC_RELAXED);
+}
+// Sets the trace switch, as openDevice does before it sets up the log.
+void SetTraceSwitch(bool on);
+
 // Shows device data as text: copies the bytes up to the first zero byte, at
 // most length bytes and at most size - 1, and terminates the copy. Never reads
 // past data + length. Returns the number of bytes shown.
 size_t ShowBytes(char* text, size_t size, const void* data, size_t length);
+
+// Waits that a signal cannot cut short (Waits.cpp). A deadline is an end
+// time on the monotonic clock, or none at all.
+struct Deadline {
+    struct timespec end;
+    bool unlimited;
+};
+// The moment a wait starts, for a deadline taken only once a signal has
+// interrupted the wait.
+struct timespec WaitStart();
+// The given time after start; a time the clock cannot count is no deadline.
+Deadline DeadlineAfter(const struct timespec& start, long seconds, long microseconds);
+Deadline NoDeadline();
+bool DeadlinePassed(const Deadline& deadline);
+// Polls one descriptor (as ppoll: a negative one is not watched) until one of
+// the events comes or the deadline passes, going on after signals. Returns
+// ppoll's result: above 0 ready, 0 the time passed, -1 an error.
+int PollUntil(int fd, short events, const Deadline& deadline);
+// The same for a time-out in whole seconds from now; a negative one is an
+// error (EINVAL), as it is for ppoll.
+int PollFor(int fd, short events, long seconds);
+// Sleeps the whole time, however many signals come.
+void SleepFully(long microseconds);
 
 #endif
