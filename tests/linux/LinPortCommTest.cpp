@@ -107,6 +107,12 @@ INSTANTIATE_TEST_SUITE_P(DeviceBus, AssignDeviceTest,
                                            BusCase{"Ethernet", 2}, BusCase{"USB", 2},
                                            BusCase{"", 2}));
 
+TEST(AssignDeviceNullTest, NullBusIsTheEmptyTextAndSoEthernet) {
+    m_iDeviceType = -1;
+    AssignDevice(nullptr);
+    EXPECT_EQ(2, m_iDeviceType);
+}
+
 TEST_F(LinPortCommTest, CallsBeforeAnyOpenReachNoTransport) {
     long start = MonotonicMs();
     EXPECT_EQ(nullptr, ReadData());

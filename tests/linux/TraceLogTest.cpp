@@ -358,6 +358,36 @@ TEST_F(TraceLogTest, LogFileFunctionsReportWhatIsNotOpen) {
     EXPECT_EQ("direct\n", ReadFileBytes(descriptorPath));
 }
 
+TEST_F(TraceLogTest, InitLogTakesBackItsOwnStoredName) {
+    std::string path = dir.File("trace.txt");
+    ASSERT_EQ(0, InitLog(path.c_str(), 5, 0));
+    // The name copied onto itself: the address sanitizer reports an
+    // overlapping copy if the library does not allow for it.
+    EXPECT_EQ(0, InitLog(m_strFileName, 3, 0));
+    EXPECT_EQ(path, std::string(m_strFileName));
+    EXPECT_EQ(3, GetVerbosity());
+    EXPECT_EQ(0, PrintLog("ZkPosSo", "f", "kept", 3));
+    EXPECT_EQ(ReadLines(path), std::vector<std::string>{"ZkPosSo::f --> kept"});
+
+    // A tail of the stored name, copied to its start.
+    std::string tail = dir.File("t.txt");
+    ASSERT_EQ(0, InitLog(("/." + tail).c_str(), 5, 0));
+    EXPECT_EQ(0, InitLog(m_strFileName + 2, 5, 0));
+    EXPECT_EQ(tail, std::string(m_strFileName));
+    EXPECT_EQ(1, m_bTxt);
+}
+
+TEST_F(TraceLogTest, WriteLogFileTakesANullTextAsEmpty) {
+    std::string path = dir.File("trace.txt");
+    ASSERT_EQ(0, InitLog(path.c_str(), 5, 0));
+    EXPECT_EQ(LOG_WRITE_FAILED, WriteLogFile(nullptr)) << "nothing open";
+    ASSERT_EQ(0, OpenLogFile());
+    EXPECT_EQ(0, WriteLogFile(nullptr));
+    EXPECT_EQ(0, WriteLogFile("after\n"));
+    EXPECT_EQ(0, CloseLogFile());
+    EXPECT_EQ("after\n", ReadFileBytes(path));
+}
+
 struct RenderCase {
     const char* what;
     std::string text;

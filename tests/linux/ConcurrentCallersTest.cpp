@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: Apache-2.0
+// A service with a reader thread and a writer thread on the one port, tracing
+// at level 5: the calls of both threads go through the native methods at the
+// same time, every trace line reaches the file whole, and a reader that waits
+// for data never holds up the writer. The suite runs through private-run.sh
+// (the trace file /var/log/ZkPosSoLog.txt and TCP port 9100 are its own) and
+// also under ThreadSanitizer.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Descriptors.h"
+#include "LoopbackPeer.h"
+#include "TestJniEnv.h"
+#include "TraceFile.h"
+#include "ZkPosPortComm.h"
+#include "ZkPosSo.h"
+
+namespace {
+
+using zkpos_test::LoopbackPeer;
+using zkpos_test::MonotonicMs;
+using zkpos_test::TestJniEnv;
+
+const char kTraceFile[] = "/var/log/ZkPosSoLog.txt";
+const int kCalls = 10000;
+// What the writer sends per call, and what the device sends for the reader:
+// enough that each of the reader's calls finds data, whatever it takes.
+const std::string kWritten(16, 'w');
+const size_t kReadable = static_cast<size_t>(kCalls) * ZKPOS_READ_BLOCK_SIZE;
+
+class ConcurrentCallersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* privateRun = getenv("ZKPOS_PRIVATE_RUN");
+        ASSERT_TRUE(privateRun != nullptr && std::string(privateRun) == "1")
+            << "this suite writes /var/log/ZkPosSoLog.txt: run it under "
+               "tests/support/private-run.sh";
+        unlink(kTraceFile);
+        m_iFD = -1;
+        m_lReadTimeout = 5;
+        m_lWriteTimeout = 5;
+        ASSERT_TRUE(peer.Ready()) << peer.Error();
+    }
+    void TearDown() override {
+        CloseDevice();
+        StopLog();
+        m_bDebug = false;
+    }
+
+    void OpenTraced() {
+        ASSERT_EQ(0, Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+                         opener.Env(), opener.Self(), opener.MakeString("Ethernet"),
+                         opener.MakeString("127.0.0.1"), 9600, JNI_TRUE, 5));
+        ASSERT_TRUE(peer.Accept(2000));
+        // Only the lines of the calls under test stay in the file.
+        ASSERT_EQ(0, truncate(kTraceFile, 0));
+    }
+    void CloseDevice() {
+        Java_com_zelkor_jpos_services_LinPortComm_closeDevice(opener.Env(), opener.Self());
+    }
+
+    TestJniEnv opener;
+    LoopbackPeer peer;
+};
+
+// Each thread has a JNI environment of its own, as each Java thread has.
+int ReadCalls(int calls, size_t* bytes) {
+    TestJniEnv jni;
+    int filled = 0;
+    for (int call = 0; call < calls; ++call) {
+        jbyteArray data =
+            Java_com_zelkor_jpos_services_LinPortComm_readData(jni.Env(), jni.Self(), 0);
+        if (data != nullptr) {
+            ++filled;
+            *bytes += jni.BytesOf(data).size();
+        }
+    }
+    return filled;
+}
+
+int WriteCalls(int calls) {
+    TestJniEnv jni;
+    int whole = 0;
+    for (int call = 0; call < calls; ++call) {
+        jlong sent = Java_com_zelkor_jpos_services_LinPortComm_writeData(
+            jni.Env(), jni.Self(), jni.MakeByteArray(kWritten), 0);
+        whole += sent == static_cast<jlong>(kWritten.size()) ? 1 : 0;
+    }
+    return whole;
+}
+
+// The kind of a trace line of the two threads' calls, or "" when the line is
+// not one of them whole.
+std::string KindOf(const std::string& line) {
+    if (!zkpos_test::HasDatePrefix(line)) {
+        return "";
+    }
+    std::string text = zkpos_test::WithoutDatePrefix(line);
+    static const std::vector<std::string> fixed = {
+        "ZkPosSo::readData --> Begin",
+        "ZkPosSo::ReadFromEthernetPort --> Begin",
+        "ZkPosSo::ReadFromEthernetPort --> End",
+        "ZkPosSo::writeData --> Begin",
+        "ZkPosSo::WriteToEthernetPort --> Begin",
+        "ZkPosSo::WriteToEthernetPort --> strToSend (" + kWritten + ")",
+        "ZkPosSo::WriteToEthernetPort --> End",
+        "ZkPosSo::writeData --> pcbWritten 16",
+        "ZkPosSo::writeData --> End",
+    };
+    for (const std::string& known : fixed) {
+        if (text == known) {
+            return known;
+        }
+    }
+    const std::string shown = "ZkPosSo::ReadFromEthernetPort --> strRead (";
+    if (text.compare(0, shown.size(), shown) == 0 && text.size() > shown.size() + 1 &&
+        text.back() == ')' && text.find_first_not_of('r', shown.size()) == text.size() - 1) {
+        return shown + "...)";
+    }
+    const std::string count = "ZkPosSo::readData --> iResult ";
+    if (text.compare(0, count.size(), count) == 0) {
+        int value = atoi(text.c_str() + count.size());
+        if (value >= 1 && value <= ZKPOS_READ_BLOCK_SIZE && text == count + std::to_string(value)) {
+            return count + "n";
+        }
+    }
+    return "";
+}
+
+TEST_F(ConcurrentCallersTest, ReaderAndWriterThreadsTraceEveryLineWhole) {
+    OpenTraced();
+    std::thread device([this] { peer.Send(std::string(kReadable, 'r')); });
+    std::string drained;
+    std::thread drain(
+        [this, &drained] { drained = peer.Receive(kCalls * kWritten.size(), 120 * 1000); });
+
+    size_t readBytes = 0;
+    int filledReads = 0;
+    int wholeWrites = 0;
+    std::thread reader([&] { filledReads = ReadCalls(kCalls, &readBytes); });
+    std::thread writer([&] { wholeWrites = WriteCalls(kCalls); });
+    reader.join();
+    writer.join();
+    drain.join();
+    std::vector<std::string> lines = zkpos_test::ReadLines(kTraceFile);
+    // The device still waits for room to send the rest: closing the port with
+    // data unread resets the connection, which ends that send.
+    CloseDevice();
+    device.join();
+
+    EXPECT_EQ(kCalls, filledReads);
+    EXPECT_EQ(kCalls, wholeWrites);
+    EXPECT_EQ(kCalls * kWritten.size(), drained.size());
+
+    std::map<std::string, int> kinds;
+    int broken = 0;
+    for (const std::string& line : lines) {
+        std::string kind = KindOf(line);
+        if (kind.empty()) {
+            ++broken;
+            if (broken <= 5) {
+                ADD_FAILURE() << "not a whole line: " << line;
+            }
+            continue;
+        }
+        ++kinds[kind];
+    }
+    EXPECT_EQ(0, broken) << "of " << lines.size() << " lines";
+    // Five lines per read that brought data (no End line), six per write.
+    EXPECT_EQ(5u + 6u, kinds.size());
+    for (const auto& kind : kinds) {
+        EXPECT_EQ(kCalls, kind.second) << kind.first;
+    }
+}
+
+TEST_F(ConcurrentCallersTest, WriterIsNotHeldUpByAReaderThatWaits) {
+    m_lReadTimeout = 3;
+    OpenTraced();
+    std::atomic<bool> reading{false};
+    size_t readBytes = 0;
+    std::thread reader([&] {
+        reading.store(true);
+        ReadCalls(1, &readBytes);
+    });
+    while (!reading.load()) {
+        usleep(1000);
+    }
+    usleep(100 * 1000);  // the reader is now waiting in its receive
+
+    long start = MonotonicMs();
+    EXPECT_EQ(1, WriteCalls(1));
+    long elapsed = MonotonicMs() - start;
+    EXPECT_EQ(kWritten, peer.Receive(kWritten.size(), 2000));
+    peer.Send("x");  // lets the reader go
+    reader.join();
+    EXPECT_LT(elapsed, 1000) << "the write waited for the read";
+    EXPECT_EQ(1u, readBytes);
+}
+
+}  // namespace
