@@ -206,4 +206,36 @@ TEST_F(ConcurrentCallersTest, WriterIsNotHeldUpByAReaderThatWaits) {
     EXPECT_EQ(1u, readBytes);
 }
 
+TEST_F(ConcurrentCallersTest, SettingsChangedOnOneThreadWhileAnotherTraces) {
+    zkpos_test::TemporaryDirectory dir;
+    std::string path = dir.File("trace.txt");
+    ASSERT_EQ(0, zkpos_test::TraceInto(path, 5));
+    const int lines = kCalls / 5;
+
+    int written = 0;
+    std::thread tracer([&written, lines] {
+        for (int line = 0; line < lines; ++line) {
+            written += PrintLog("ZkPosSo", "f", "line", 3) == LOG_OK ? 1 : 0;
+        }
+    });
+    std::thread changer([&path, lines] {
+        for (int change = 0; change < lines; ++change) {
+            InitLog(path.c_str(), 5, 0);
+            StopLog();
+            ChangeVerbosity(3);
+            ChangePrintDate(0);
+        }
+    });
+    tracer.join();
+    changer.join();
+
+    // Every line that PrintLog reported written is in the file, whole.
+    std::vector<std::string> found = zkpos_test::ReadLines(path);
+    EXPECT_GT(written, 0);
+    EXPECT_EQ(static_cast<size_t>(written), found.size());
+    for (const std::string& line : found) {
+        ASSERT_EQ("ZkPosSo::f --> line", line);
+    }
+}
+
 }  // namespace

@@ -2,8 +2,8 @@
 // A TCP read of any device data, traced at level 5: the 1024-byte block the
 // read fills carries no terminator of its own when the device filled it, so
 // the "strRead" line must stop at the data's end, its first zero byte or the
-// trace buffer, whichever comes first. The device is one end of a socket
-// pair; the library reads the other.
+// room its closing bracket leaves in the trace buffer, whichever comes first. The device is one end
+// of a socket pair; the library reads the other.
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -70,8 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(memcmp(block.get(), data, static_cast<size_t>(count)) == 0,
             "the block holds the bytes as sent");
     std::string shown(block.get(), strnlen(block.get(), static_cast<size_t>(count)));
-    std::string text = ("strRead (" + shown + ")").substr(0, ZKPOS_TRACE_TEXT_SIZE - 1);
+    // The data gives way to the line's head and its closing bracket.
+    std::string head = "strRead (";
+    std::string text = head + shown.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
     Require(zkpos_fuzz::ReadFile(path) == TraceLine("Begin") + TraceLine(text) + TraceLine("End"),
-            "the read traces Begin, the data up to its first zero cut to the buffer, End");
+            "the read traces Begin, the data up to its first zero cut to keep its bracket, End");
     return 0;
 }

@@ -49,10 +49,12 @@ void CheckTracedWrite(const uint8_t* data, size_t length) {
     Require(result == -1, "a write without a port fails");
     std::string shown(reinterpret_cast<const char*>(data),
                       strnlen(reinterpret_cast<const char*>(data), length));
-    std::string text = ("strToSend (" + shown + ")").substr(0, ZKPOS_TRACE_TEXT_SIZE - 1);
+    // The data gives way to the line's head and its closing bracket.
+    std::string head = "strToSend (";
+    std::string text = head + shown.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
     Require(zkpos_fuzz::ReadFile(path) ==
                 "ZkPosSo::WriteToEthernetPort --> " + zkpos_fuzz::RenderedTrace(text) + "\n",
-            "the write traces the data up to its first zero, cut to the trace buffer");
+            "the write traces the data up to its first zero, cut to keep its closing bracket");
 }
 
 }  // namespace
