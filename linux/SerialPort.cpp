@@ -103,8 +103,9 @@ int WriteToSerialPort(unsigned char* bytes, int count) {
     Trace("WriteToSerialPort", 5, "Begin");
     TraceData("WriteToSerialPort", "strToSend (", bytes, count, ")");
 
-    // The descriptor is non-blocking, so a signal can only have come before
-    // anything was written: write again.
+    // The descriptor is non-blocking, so the write never waits; but a terminal
+    // driver refuses a call with EINTR when a signal is pending as it starts,
+    // before anything is written: write again.
     if (count >= 0) {
         do {
             result = static_cast<int>(write(m_iFD, bytes, static_cast<size_t>(count)));
@@ -125,6 +126,7 @@ int ReadFromSerialPort(char* block) {
         if (waiting >= kPauseThreshold) {
             SleepFully(kPauseMicroseconds);
         }
+        // As for the write: EINTR means nothing was read yet.
         do {
             result = static_cast<int>(read(m_iFD, block, ZKPOS_READ_BLOCK_SIZE));
         } while (result < 0 && errno == EINTR);

@@ -55,9 +55,7 @@ Deadline DeadlineAfter(const struct timespec& start, long seconds, long microsec
     // A time-out beyond what the clock can count (years on a 32-bit time_t)
     // is as good as none.
     if (endSeconds > static_cast<int64_t>(std::numeric_limits<time_t>::max())) {
-        deadline.unlimited = true;
-        deadline.end = start;
-        return deadline;
+        return NoDeadline();
     }
     deadline.end.tv_sec = static_cast<time_t>(endSeconds);
     deadline.end.tv_nsec = endNanoseconds;
@@ -67,7 +65,8 @@ Deadline DeadlineAfter(const struct timespec& start, long seconds, long microsec
 Deadline NoDeadline() {
     Deadline deadline;
     deadline.unlimited = true;
-    deadline.end = Now();
+    deadline.end.tv_sec = 0;
+    deadline.end.tv_nsec = 0;
     return deadline;
 }
 
