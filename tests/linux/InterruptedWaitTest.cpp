@@ -91,7 +91,7 @@ protected:
     }
     static void ExpectDataAt600Ms(long elapsed) {
         EXPECT_GE(elapsed, 550);
-        EXPECT_LT(elapsed, 2000);
+        EXPECT_LT(elapsed, 2500);
         EXPECT_GE(signalsHandled.load(), 5);
     }
 
@@ -223,7 +223,7 @@ TEST_P(InterruptedWaitTest, ConnectToADeviceThatNeverAnswersWaitsTheWholeWriteTi
 
 TEST_P(InterruptedWaitTest, EthernetWriteSendsEveryByteOnceTheDeviceReads) {
     LoopbackPeer peer;
-    m_lWriteTimeout = 3;
+    m_lWriteTimeout = 5;
     ConnectTo(peer);
     // Far more than the socket buffers on both sides hold: the send blocks
     // until the device starts to read at 600 ms, and the signals come while
