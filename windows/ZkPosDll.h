@@ -92,7 +92,7 @@ extern int32_t m_bPortOpened;
 /* Id of the port the layer created; only traced. */
 extern int32_t m_iPortId;
 /* Our copy of the port name handed to the layer, kept until the port is
-   released. */
+   released or the layer has created the next port. */
 extern char* m_pPortName;
 
 /* The port kind of a device-bus text: "RS232", "Ethernet" or "USB" in any

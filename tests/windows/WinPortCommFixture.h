@@ -54,9 +54,13 @@ protected:
 
     jlong Open(const char* deviceBus, const char* portName, int baudRate = 9600, bool debug = true,
                int verbosity = 5) {
-        return dll_.openDevice(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
-                               jni_.MakeString(portName), baudRate, debug ? JNI_TRUE : JNI_FALSE,
-                               verbosity);
+        return Open(jni_.MakeString(deviceBus), jni_.MakeString(portName), baudRate, debug,
+                    verbosity);
+    }
+    jlong Open(jstring deviceBus, jstring portName, int baudRate = 9600, bool debug = true,
+               int verbosity = 5) {
+        return dll_.openDevice(jni_.Env(), jni_.Self(), deviceBus, portName, baudRate,
+                               debug ? JNI_TRUE : JNI_FALSE, verbosity);
     }
     jlong Close() { return dll_.closeDevice(jni_.Env(), jni_.Self()); }
     jbyteArray Read() { return dll_.readData(jni_.Env(), jni_.Self(), 0); }
