@@ -6,6 +6,7 @@
  * only the operations that use it. The layer's own failure values stay inside;
  * every operation answers 0 or -1.
  */
+#include "EthernetAddress.h"
 #include "ZkPosDll.h"
 
 HMODULE m_hCommunicationDll = nullptr;
@@ -79,10 +80,6 @@ int CommunicationDll_Load() {
     return m_hCommunicationDll != nullptr ? 0 : -1;
 }
 
-bool CommunicationDll_Resolves(const char* entry) {
-    return ResolveEntry<NoArgumentEntry>(entry) != nullptr;
-}
-
 int CommunicationDll_CreatePort(int kind) {
     auto entry = ResolveEntry<CreateCommunicationPortEntry>("CreateCommunicationPort");
     if (entry == nullptr) {
@@ -105,9 +102,21 @@ int CommunicationDll_Usb_Init(const char* portName) {
     return entry == nullptr ? -1 : Reduce(entry(portName));
 }
 
-int CommunicationDll_InitEthTCP(const char* host, int port) {
+int CommunicationDll_Eth_Init(const char* address) {
     auto entry = ResolveEntry<InitEthTCPEntry>("InitEthTCP");
-    return entry == nullptr ? -1 : Reduce(entry(host, port));
+    if (entry == nullptr) {
+        return -1;
+    }
+    EthernetAddress split;
+    if (!SplitEthernetAddress(address, &split)) {
+        PrintTrace(1,
+                   "CommunicationDll_Eth_Init: ERROR Host or Port longer than %d characters in %s",
+                   ZKPOS_ADDRESS_FIELD_SIZE - 1, address);
+        return -1;
+    }
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP = %s", split.host);
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP PORT = %d", split.port);
+    return Reduce(entry(split.host, split.port));
 }
 
 int CommunicationDll_Open() {

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 /*
- * The trace log of ZkPosDll64.dll, its two log paths and the DLL's version text.
+ * The trace log of ZkPosDll64.dll and its two log paths.
  *
  * The log is best-effort: nothing here reports a failure, and a line that
  * cannot be written is dropped. Each line opens, appends to and closes the
@@ -16,10 +16,6 @@
 #include <ctime>
 
 #include "ZkPosDll.h"
-
-/* The start of our own image: its address is the module handle of the DLL, so
-   the version is read from this file and not from the host program's. */
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 int m_iTraceLevel = 0;
 char m_strLogFileName[ZKPOS_PATH_SIZE] = "";
@@ -51,35 +47,6 @@ void FormLogPath(char* destination, const char* folder, const char* fileName) {
 }
 
 }  // namespace
-
-void GetDllVersion(char* destination) {
-    destination[0] = '\0';
-    char modulePath[ZKPOS_PATH_SIZE] = "";
-    HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
-    if (GetModuleFileNameA(self, modulePath, sizeof modulePath) == 0) {
-        return;
-    }
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(modulePath, &handle);
-    if (size == 0) {
-        return;
-    }
-    void* block = malloc(size);
-    if (block == nullptr) {
-        return;
-    }
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT infoSize = 0;
-    if (GetFileVersionInfoA(modulePath, 0, size, block) &&
-        VerQueryValueA(block, "\\", reinterpret_cast<void**>(&info), &infoSize) &&
-        infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-        char text[ZKPOS_VERSION_TEXT_SIZE] = "";
-        snprintf(text, sizeof text, "%0d.%02d", LOWORD(info->dwFileVersionMS) & 0xFF,
-                 LOWORD(info->dwFileVersionLS) & 0xFF);
-        memcpy(destination, text, sizeof text);
-    }
-    free(block);
-}
 
 void InitLogPaths() {
     memset(m_strLogFileName, 0, sizeof m_strLogFileName);

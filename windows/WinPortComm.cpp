@@ -30,9 +30,6 @@ char* m_pPortName = nullptr;
 
 namespace {
 
-/* Room for the host and for the port text of an Ethernet address. */
-const size_t kAddressFieldSize = 20;
-const int kDefaultEthernetPort = 9100;
 /* The four constants InitSerialPort takes after the baud rate; what they
    mean is the layer's business. */
 const int kSerialConstantA = 1;
@@ -207,33 +204,6 @@ int GetDevicePort(const char* deviceBus) {
     return ZKPOS_PORT_NONE;
 }
 
-int CommunicationDll_Eth_Init(const char* address) {
-    if (!CommunicationDll_Resolves("InitEthTCP")) {
-        return -1;
-    }
-    char host[kAddressFieldSize] = "";
-    char portText[kAddressFieldSize] = "";
-    int port = kDefaultEthernetPort;
-    const char* colon = strchr(address, ':');
-    size_t hostLength = colon != nullptr ? static_cast<size_t>(colon - address) : strlen(address);
-    size_t portLength = colon != nullptr ? strlen(colon + 1) : 0;
-    // Cutting a name could make it another host's; a long one is refused.
-    if (hostLength >= kAddressFieldSize || portLength >= kAddressFieldSize) {
-        PrintTrace(1,
-                   "CommunicationDll_Eth_Init: ERROR Host or Port longer than %d characters in %s",
-                   static_cast<int>(kAddressFieldSize - 1), address);
-        return -1;
-    }
-    memcpy(host, address, hostLength);
-    if (colon != nullptr) {
-        memcpy(portText, colon + 1, portLength);
-        port = static_cast<int>(strtol(portText, nullptr, 10));
-    }
-    PrintTrace(2, "CommunicationDll_Eth_Init: IP = %s", host);
-    PrintTrace(2, "CommunicationDll_Eth_Init: IP PORT = %d", port);
-    return CommunicationDll_InitEthTCP(host, port);
-}
-
 JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_openDevice(
     JNIEnv* env, jobject, jstring deviceBus, jstring portName, jint baudRate, jboolean debug,
     jint verbosity) {
@@ -306,6 +276,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(
         return nullptr;
     }
     env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(m_pReadBuffer));
+    // Deliberately no END line here: a successful read ends with its "Read"
+    // line, as the trace has always shown it and log readers expect.
     return bytes;
 }
 

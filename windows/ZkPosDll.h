@@ -14,7 +14,7 @@
 
 #include "ZkPosPortComm.h"
 
-/* ---- Trace log, log paths and version text (TraceLog.cpp) ---- */
+/* ---- Trace log and log paths (TraceLog.cpp), version text (VersionText.cpp) ---- */
 
 #define ZKPOS_PATH_SIZE MAX_PATH
 #define ZKPOS_TRACE_TEXT_SIZE 1024
@@ -56,9 +56,8 @@ int CommunicationDll_Load();
 int CommunicationDll_CreatePort(int kind);
 int CommunicationDll_Serial_Init(const char* portName, int baud, int a, int b, int c, int d);
 int CommunicationDll_Usb_Init(const char* portName);
-/* Whether the loaded layer has the entry; false with no layer loaded. */
-bool CommunicationDll_Resolves(const char* entry);
-int CommunicationDll_InitEthTCP(const char* host, int port);
+/* Splits host[:port] (port 9100 by default) and hands it to the layer. */
+int CommunicationDll_Eth_Init(const char* address);
 int CommunicationDll_Open();
 int CommunicationDll_Serial_SetTimeout(int writeMs, int readMs);
 int CommunicationDll_Eth_SetTimeout(int writeMs, int readMs);
@@ -98,7 +97,4 @@ extern char* m_pPortName;
 /* The port kind of a device-bus text: "RS232", "Ethernet" or "USB" in any
    letter case, else ZKPOS_PORT_NONE. */
 int GetDevicePort(const char* deviceBus);
-/* Splits host[:port] (port 9100 by default) and hands it to the layer. */
-int CommunicationDll_Eth_Init(const char* address);
-
 #endif
