@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The binding to the communication layer ZkLink64.dll, which does all the port
- * work. The layer is loaded by name once, and each of its entries is looked up
- * by name at the moment it is called: a layer that lacks an entry then fails
- * only the operations that use it. The layer's own failure values stay inside;
- * every operation answers 0 or -1.
- */
+// The binding to the communication layer ZkLink64.dll, which does all the port
+// work. The layer is loaded by name once, and each of its entries is looked up
+// by name at the moment it is called: a layer that lacks an entry then fails
+// only the operations that use it. The layer's own failure values stay inside;
+// every operation answers 0 or -1.
 #include "EthernetAddress.h"
 #include "ZkPosDll.h"
 
@@ -24,7 +22,7 @@ using SetTimeoutEntry = int (*)(int writeMs, int readMs);
 using WriteEntry = int (*)(const unsigned char* data, int length);
 using ReadEntry = int (*)(unsigned char* buffer, int capacity, int* count);
 
-/* The layer's constant for the three serial time-out slots that we leave to it. */
+// The layer's constant for the three serial time-out slots that we leave to it.
 const int kSerialTimeoutConstant = 10;
 
 template <typename Entry>
@@ -40,8 +38,8 @@ int Reduce(int layerResult) {
     return layerResult == 0 ? 0 : -1;
 }
 
-/* The layer's log settings follow our trace level: one more mask bit per
-   level, from the top bit down. */
+// The layer's log settings follow our trace level: one more mask bit per
+// level, from the top bit down.
 void ChooseLayerLog(int* logFlag, int* logMask, const char** logPath) {
     *logFlag = 1;
     *logPath = m_strComLogFileName;

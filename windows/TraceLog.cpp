@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The trace log of ZkPosDll64.dll and its two log paths.
- *
- * The log is best-effort: nothing here reports a failure, and a line that
- * cannot be written is dropped. Each line opens, appends to and closes the
- * file, so it is on disk when PrintTrace returns and no handle is held between
- * lines.
- */
+// The trace log of ZkPosDll64.dll and its two log paths.
+//
+// The log is best-effort: nothing here reports a failure, and a line that
+// cannot be written is dropped. Each line opens, appends to and closes the
+// file, so it is on disk when PrintTrace returns and no handle is held between
+// lines.
 #include <shlobj.h>
 
 #include <cstdarg>
@@ -28,7 +26,7 @@ const char kFallbackFolder[] = "c:\\";
 const char kLogFileName[] = "\\ZkPosDll.log";
 const char kComLogFileName[] = "\\ZkLink.log";
 
-/* Appends text to the zero-terminated destination, cutting it to fit. */
+// Appends text to the zero-terminated destination, cutting it to fit.
 void AppendText(char* destination, size_t size, const char* text) {
     size_t used = strnlen(destination, size);
     if (used + 1 >= size) {
@@ -37,7 +35,7 @@ void AppendText(char* destination, size_t size, const char* text) {
     snprintf(destination + used, size - used, "%s", text);
 }
 
-/* Forms folder + file name with exactly one backslash between them. */
+// Forms folder + file name with exactly one backslash between them.
 void FormLogPath(char* destination, const char* folder, const char* fileName) {
     size_t folderLength = strlen(folder);
     if (folderLength > 0 && folder[folderLength - 1] == '\\') {

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The native methods of com.zelkor.jpos.services.WinPortComm and the port
- * state they share. The DLL does no port work itself: these functions take the
- * Java arguments apart, drive the communication layer through the binding,
- * and trace each step.
- */
+// The native methods of com.zelkor.jpos.services.WinPortComm and the port
+// state they share. The DLL does no port work itself: these functions take the
+// Java arguments apart, drive the communication layer through the binding,
+// and trace each step.
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +28,8 @@ char* m_pPortName = nullptr;
 
 namespace {
 
-/* The four constants InitSerialPort takes after the baud rate; what they
-   mean is the layer's business. */
+// The four constants InitSerialPort takes after the baud rate; what they
+// mean is the layer's business.
 const int kSerialConstantA = 1;
 const int kSerialConstantB = 7;
 const int kSerialConstantC = 0;
@@ -48,8 +46,8 @@ bool SameTextIgnoringCase(const char* text, const char* name) {
     return *text == *name;
 }
 
-/* Seconds from Java to the layer's milliseconds; values beyond the 32-bit
-   range stick at its ends rather than wrap to another sign. */
+// Seconds from Java to the layer's milliseconds; values beyond the 32-bit
+// range stick at its ends rather than wrap to another sign.
 int32_t SecondsToMilliseconds(jlong seconds) {
     int64_t milliseconds = static_cast<int64_t>(static_cast<int32_t>(seconds)) * 1000;
     if (milliseconds > INT32_MAX) {
@@ -66,8 +64,8 @@ void FreeReadBuffer() {
     m_pReadBuffer = nullptr;
 }
 
-/* A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
-   reads fail until a usable size comes. */
+// A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
+// reads fail until a usable size comes.
 void CreateReadBuffer() {
     FreeReadBuffer();
     if (m_iReadBufferSize < 0) {
@@ -83,17 +81,17 @@ void FreePortName() {
     m_pPortName = nullptr;
 }
 
-/* Ends the use of the layer: its port, its items and our hold on it. The port
-   name goes last, since the layer may read it until its port is closed. */
+// Ends the use of the layer: its port, its items and our hold on it. The port
+// name goes last, since the layer may read it until its port is closed.
 void ReleasePort() {
     CommunicationDll_Release();
     FreeReadBuffer();
     FreePortName();
 }
 
-/* The layer may keep the port name's pointer beyond the call that hands it
-   over, so the name lives in our own copy until the port is released or the
-   layer has created the port that replaces it. Null when out of memory. */
+// The layer may keep the port name's pointer beyond the call that hands it
+// over, so the name lives in our own copy until the port is released or the
+// layer has created the port that replaces it. Null when out of memory.
 const char* KeepPortName(const char* portName) {
     FreePortName();
     size_t size = strlen(portName) + 1;
@@ -104,16 +102,16 @@ const char* KeepPortName(const char* portName) {
     return m_pPortName;
 }
 
-/* Every failure of an open ends the same way: the reason, the END line and
-   -1. Nothing done before the failing step is undone. */
+// Every failure of an open ends the same way: the reason, the END line and
+// -1. Nothing done before the failing step is undone.
 jlong FailOpen(int level, const char* reason) {
     PrintTrace(level, "%s", reason);
     PrintTrace(3, OPEN_DEVICE "END");
     return -1;
 }
 
-/* Hands the port name (and for a serial line the speed) to the port the layer
-   has just created, in the way its kind needs. */
+// Hands the port name (and for a serial line the speed) to the port the layer
+// has just created, in the way its kind needs.
 int InitPort(const char* portName, jint baudRate) {
     const char* keptPortName = KeepPortName(portName);
     if (keptPortName == nullptr) {
@@ -131,8 +129,8 @@ int InitPort(const char* portName, jint baudRate) {
     }
 }
 
-/* Pushes the stored time-outs to the layer's entry for the port kind; tag
-   names the kind in the trace, null with no kind (and then nothing is called). */
+// Pushes the stored time-outs to the layer's entry for the port kind; tag
+// names the kind in the trace, null with no kind (and then nothing is called).
 int ApplyTimeouts(const char** tag) {
     switch (m_iPortType) {
         case ZKPOS_PORT_RS232:
@@ -150,7 +148,7 @@ int ApplyTimeouts(const char** tag) {
     }
 }
 
-/* The open from the recognition of the kind on, with both Java texts at hand. */
+// The open from the recognition of the kind on, with both Java texts at hand.
 jlong OpenPort(const char* deviceBus, const char* portName, jint baudRate) {
     PrintTrace(5, OPEN_DEVICE "DeviceBus = %s", deviceBus);
     PrintTrace(5, OPEN_DEVICE "portName = %s", portName);
