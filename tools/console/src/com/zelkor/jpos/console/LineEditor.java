@@ -51,7 +51,11 @@ final class LineEditor implements Closeable {
         parser.setEscapeChars(new char[0]);
         LineReaderBuilder builder = LineReaderBuilder.builder().terminal(terminal).appName("zkpos-console")
                 .parser(parser).completer((lineReader, line, candidates) -> complete(buses, line, candidates));
-        String home = System.getProperty("user.home");
+        // $HOME first, as shells do; Java's user.home comes from the password file alone.
+        String home = System.getenv("HOME");
+        if (home == null || home.isEmpty()) {
+            home = System.getProperty("user.home");
+        }
         if (home != null && !home.isEmpty()) {
             builder.variable(LineReader.HISTORY_FILE, Paths.get(home, ".zkpos_console_history"));
         }
