@@ -104,7 +104,7 @@ sleep 0.5
     fail "cursor keys reached the device: it got $(received "$scratch/echo.log") bytes, not 5 + 5"
 
 # Every other editing key, on a line that is then emptied: nothing reaches the device.
-keys Up Down PageUp PageDown Delete BSpace C-u Enter
+keys Up Down PageUp PageDown Insert Delete F1 F5 F12 BSpace C-u Enter
 sleep 1
 [ "$(received "$scratch/echo.log")" -eq 10 ] ||
     fail "editing keys reached the device: it got $(received "$scratch/echo.log") bytes, not 10"

@@ -6,11 +6,14 @@ import java.io.Closeable;
 import java.io.IOException;
 import java.nio.file.Paths;
 import java.util.List;
+import org.jline.keymap.KeyMap;
+import org.jline.reader.Binding;
 import org.jline.reader.Candidate;
 import org.jline.reader.EndOfFileException;
 import org.jline.reader.LineReader;
 import org.jline.reader.LineReaderBuilder;
 import org.jline.reader.ParsedLine;
+import org.jline.reader.Reference;
 import org.jline.reader.UserInterruptException;
 import org.jline.reader.impl.DefaultParser;
 import org.jline.terminal.Terminal;
@@ -62,7 +65,33 @@ final class LineEditor implements Closeable {
         LineReader reader = builder.build();
         // History expansion would take "!" and "\" out of the text to send.
         reader.setOpt(LineReader.Option.DISABLE_EVENT_EXPANSION);
+        bindEditingKeys(reader.getKeyMaps().get(LineReader.EMACS));
         return new LineEditor(terminal, reader);
+    }
+
+    /**
+     * Binds the editing keys in both forms a terminal sends them in. The key map follows the
+     * terminal description, which names only one form; keys typed while a command still runs
+     * arrive in the other one, and an unbound sequence would end up in the line as text.
+     */
+    private static void bindEditingKeys(KeyMap<Binding> keys) {
+        bind(keys, LineReader.UP_LINE_OR_HISTORY, "\033[A", "\033OA");
+        bind(keys, LineReader.DOWN_LINE_OR_HISTORY, "\033[B", "\033OB");
+        bind(keys, LineReader.FORWARD_CHAR, "\033[C", "\033OC");
+        bind(keys, LineReader.BACKWARD_CHAR, "\033[D", "\033OD");
+        bind(keys, LineReader.BEGINNING_OF_LINE, "\033[H", "\033OH", "\033[1~", "\033[7~");
+        bind(keys, LineReader.END_OF_LINE, "\033[F", "\033OF", "\033[4~", "\033[8~");
+        bind(keys, LineReader.DELETE_CHAR, "\033[3~");
+        bind(keys, LineReader.FORWARD_WORD, "\033[1;5C");
+        bind(keys, LineReader.BACKWARD_WORD, "\033[1;5D");
+        // Insert, Page Up and Down and the function keys do nothing here.
+        bind(keys, LineReader.BEEP, "\033[2~", "\033[5~", "\033[6~", "\033OP", "\033OQ", "\033OR", "\033OS",
+                "\033[11~", "\033[12~", "\033[13~", "\033[14~", "\033[15~", "\033[17~", "\033[18~", "\033[19~",
+                "\033[20~", "\033[21~", "\033[23~", "\033[24~");
+    }
+
+    private static void bind(KeyMap<Binding> keys, String widget, String... sequences) {
+        keys.bind(new Reference(widget), sequences);
     }
 
     /** The next line; "" after Ctrl-C, null after Ctrl-D on an empty line. */
