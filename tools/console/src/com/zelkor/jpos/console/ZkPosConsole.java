@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 package com.zelkor.jpos.console;
 
-import com.zelkor.jpos.services.PortDiagnosis;
-import com.zelkor.jpos.services.SerialDevices;
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
@@ -230,7 +228,7 @@ public final class ZkPosConsole {
                 positional.size() == 3 ? positional.get(2) : null, force);
         boolean tcp = choice.bus.equals("Ethernet");
         if (tcp) {
-            checkTcpTimeouts("open", write, read, forever);
+            OpenAdvice.checkTcpTimeouts("open", write, read, forever);
         }
         PortDriver port = driver();
         // A second open without a close would leave the first port open and forgotten.
@@ -239,48 +237,12 @@ public final class ZkPosConsole {
         readTimeout = read;
         port.setDeviceTimeout(writeTimeout, readTimeout);
         if (port.openDevice(choice.bus, choice.portName, choice.baudRate, trace > 0, trace) != 0) {
-            throw new CommandError(CommandError.OPEN_FAILED, "open failed: " + whyNotOpen(choice, trace));
+            throw new CommandError(CommandError.OPEN_FAILED,
+                    "open failed: " + OpenAdvice.whyNotOpen(windows, choice, writeTimeout, trace));
         }
         open = true;
         openOnTcp = tcp;
-        out.println("opened " + choice.portName + " on bus " + choice.bus + traceNote(trace));
-    }
-
-    /** The diagnosis of a failed open on Linux; Windows has only its trace to offer. */
-    private String whyNotOpen(PortChoice choice, int trace) {
-        if (windows) {
-            return choice.portName + " on bus " + choice.bus + " did not open"
-                    + (trace > 0 ? "; see " + traceLog() : " (add --trace 5 to see why)");
-        }
-        String why = PortDiagnosis.afterFailedOpen(choice.bus, choice.portName, writeTimeout).toString();
-        PortDiagnosis traceFile = trace > 0 ? PortDiagnosis.checkTraceFile() : null;
-        return traceFile == null ? why : why + System.lineSeparator() + traceFile;
-    }
-
-    private String traceNote(int trace) {
-        if (trace == 0) {
-            return "";
-        }
-        PortDiagnosis traceFile = windows ? null : PortDiagnosis.checkTraceFile();
-        return traceFile == null ? " (trace level " + trace + " in " + traceLog() + ")"
-                : System.lineSeparator() + "warning: " + traceFile;
-    }
-
-    /**
-     * On a TCP socket a time-out of 0 means no limit: a read would wait for ever for a silent
-     * device, and the connect becomes a poll. Only an explicit --forever lets that through.
-     */
-    private static void checkTcpTimeouts(String command, long write, long read, boolean forever)
-            throws CommandError {
-        if (forever || (write > 0 && read > 0)) {
-            return;
-        }
-        throw bad(command + ": on TCP a time-out of 0 means no limit: "
-                + (read == 0 ? "a read waits for ever for a silent device" : "")
-                + (read == 0 && write == 0 ? ", and " : "")
-                + (write == 0 ? "the connect is a poll that fails unless the device answers at once, and a send"
-                        + " may wait for ever" : "")
-                + "; give 1 s or more, or add --forever if that is what you want");
+        out.println("opened " + choice.portName + " on bus " + choice.bus + OpenAdvice.traceNote(windows, trace));
     }
 
     private void send(String rest) throws CommandError {
@@ -355,7 +317,7 @@ public final class ZkPosConsole {
         long write = number("write time-out", words.get(0), 0, MAX_TIMEOUT_SECONDS);
         long read = number("read time-out", words.get(1), 0, MAX_TIMEOUT_SECONDS);
         if (open && openOnTcp) {
-            checkTcpTimeouts("timeout", write, read, forever);
+            OpenAdvice.checkTcpTimeouts("timeout", write, read, forever);
         }
         writeTimeout = write;
         readTimeout = read;
@@ -393,19 +355,7 @@ public final class ZkPosConsole {
         if (!words.isEmpty()) {
             throw bad("usage: ports");
         }
-        if (windows) {
-            out.println("ports lists the serial devices of a Linux machine; on Windows the Device Manager"
-                    + " shows the COM ports");
-            return;
-        }
-        List<SerialDevices.Device> devices = SerialDevices.ofThisMachine().list();
-        if (devices.isEmpty()) {
-            out.println("no serial devices here (/dev/ttyS* with a port, /dev/ttyUSB*, /dev/ttyACM*,"
-                    + " /dev/serial/by-id/*)");
-        }
-        for (SerialDevices.Device device : devices) {
-            out.println(device.describe());
-        }
+        OpenAdvice.listPorts(windows, out);
     }
 
     private boolean closeIfOpen() {
@@ -434,12 +384,6 @@ public final class ZkPosConsole {
     private void show(byte[] data) {
         out.println("received " + count(data.length) + ": " + Bytes.toText(data));
         out.print(Bytes.toHexDump(data, "  "));
-    }
-
-    private String traceLog() {
-        return windows
-                ? "ZkPosDll.log in Documents\\Zelkortec\\JavaPos\\Log"
-                : "/var/log/ZkPosSoLog.txt";
     }
 
     /** The version this console was built as, from its jar's manifest. */
