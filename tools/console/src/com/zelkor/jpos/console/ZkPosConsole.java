@@ -117,9 +117,12 @@ public final class ZkPosConsole {
         try {
             editor = LineEditor.open(PortChoice.busNames(windows), () -> interrupted.set(true));
         } catch (LinkageError | IOException e) {
-            // Without JLine the prompt still works, only without editing: then every key,
-            // arrows included, goes into the line as typed.
-            err.println("zkpos-console: no line editing (" + e + "); arrow keys end up in the line");
+            // Without JLine the prompt still works, only without editing: on a Linux terminal
+            // every key, arrows included, then goes into the line as typed. The Windows console
+            // edits lines itself.
+            if (!windows) {
+                err.println("zkpos-console: no line editing (" + e + "); arrow keys end up in the line");
+            }
             return runPlainPrompt();
         }
         try (editor) {
