@@ -8,7 +8,10 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
@@ -22,6 +25,8 @@ import java.util.concurrent.TimeUnit;
 final class AsAnotherUser {
     static final String USER = "nobody";
     static final int UID = 65534;
+
+    private static Path copies;
 
     private AsAnotherUser() {}
 
@@ -43,10 +48,11 @@ final class AsAnotherUser {
     /** Runs DiagnoseAsUser as nobody and returns everything it printed. */
     static String diagnose(int[] groups, String bus, String portName, long writeTimeout, int trace)
             throws IOException, InterruptedException {
+        Path copies = readableCopies();
         List<String> command = setpriv(groups);
         command.addAll(Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                "-Dzkpos.library=" + System.getProperty("zkpos.library"),
-                "-cp", jarOf(DiagnoseAsUser.class) + File.pathSeparator + jarOf(LinPortComm.class),
+                "-Dzkpos.library=" + copies.resolve("library.so"),
+                "-cp", copies.resolve("tests.jar") + File.pathSeparator + copies.resolve("zkpos.jar"),
                 DiagnoseAsUser.class.getName(), bus, portName, Long.toString(writeTimeout), Integer.toString(trace)));
         Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
         process.getOutputStream().close();
@@ -58,9 +64,30 @@ final class AsAnotherUser {
         }
     }
 
-    private static String jarOf(Class<?> type) {
+    // The build tree may lie where nobody cannot read (a checkout under /root): the JVM as
+    // nobody gets copies of the jars and the library in a directory open to everyone.
+    private static synchronized Path readableCopies() throws IOException {
+        if (copies == null) {
+            Path directory = Files.createTempDirectory("zkpos-as-nobody");
+            directory.toFile().deleteOnExit();
+            Files.setPosixFilePermissions(directory, PosixFilePermissions.fromString("rwxr-xr-x"));
+            copy(jarOf(DiagnoseAsUser.class), directory.resolve("tests.jar"));
+            copy(jarOf(LinPortComm.class), directory.resolve("zkpos.jar"));
+            copy(Paths.get(System.getProperty("zkpos.library")), directory.resolve("library.so"));
+            copies = directory;
+        }
+        return copies;
+    }
+
+    private static void copy(Path from, Path to) throws IOException {
+        Files.copy(from, to);
+        to.toFile().deleteOnExit();
+        Files.setPosixFilePermissions(to, PosixFilePermissions.fromString("rw-r--r--"));
+    }
+
+    private static Path jarOf(Class<?> type) {
         try {
-            return Paths.get(type.getProtectionDomain().getCodeSource().getLocation().toURI()).toString();
+            return Paths.get(type.getProtectionDomain().getCodeSource().getLocation().toURI());
         } catch (URISyntaxException e) {
             throw new IllegalStateException(e);
         }
