@@ -176,6 +176,64 @@ class PortDiagnosisTest {
     }
 
     @Test
+    void holderOfAnotherUserIsHiddenAndSaidSo() throws Exception {
+        try (PtyPeer peer = new PtyPeer()) {
+            Path slave = Paths.get(peer.slavePath());
+            setOwnership(slave, AsAnotherUser.USER, "root", "rw-------");
+            // Root's exclusive hold keeps nobody out, and /proc hides root's descriptors from nobody.
+            Process holder = new ProcessBuilder("perl", "-e", HOLD_EXCLUSIVELY, slave.toString())
+                    .redirectErrorStream(true).start();
+            try {
+                BufferedReader said = new BufferedReader(
+                        new InputStreamReader(holder.getInputStream(), StandardCharsets.UTF_8));
+                assertEquals("held", said.readLine(), "the holder could not take the terminal");
+                String output = AsAnotherUser.diagnose(new int[0], "RS232", slave.toString(), 5, 0);
+                assertHas(output, "open -1");
+                assertHas(output, "finding SERIAL_UNEXPLAINED");
+                assertHas(output, slave + " exists and nobody may open it, yet the open failed.");
+                assertHas(output, "another user's program may hold it; /proc hides their descriptors from nobody");
+            } finally {
+                holder.destroyForcibly().waitFor(5, TimeUnit.SECONDS);
+            }
+        }
+    }
+
+    @Test
+    void groupListedButNotYetHeldAsksForANewLogin(@TempDir Path scratch) throws Exception {
+        // This test's mount namespace gets an /etc/group that lists nobody in dialout; the
+        // diagnosing process still runs without the group, as after usermod without a new login.
+        Path group = scratch.resolve("group");
+        StringBuilder edited = new StringBuilder();
+        for (String line : Files.readAllLines(Paths.get("/etc/group"), StandardCharsets.UTF_8)) {
+            if (line.startsWith("dialout:")) {
+                line += (line.endsWith(":") ? "" : ",") + AsAnotherUser.USER;
+            }
+            edited.append(line).append('\n');
+        }
+        Files.writeString(group, edited);
+        Files.setPosixFilePermissions(group, PosixFilePermissions.fromString("rw-r--r--"));
+        Files.setPosixFilePermissions(scratch, PosixFilePermissions.fromString("rwxr-xr-x"));
+        assertEquals(0, run("mount", "--bind", group.toString(), "/etc/group"), "cannot stand in for /etc/group");
+        try (PtyPeer peer = new PtyPeer()) {
+            Path slave = Paths.get(peer.slavePath());
+            setOwnership(slave, "root", "dialout", "rw-rw----");
+            String output = AsAnotherUser.diagnose(new int[0], "RS232", slave.toString(), 5, 0);
+            assertHas(output, "finding PERMISSION_DENIED");
+            assertHas(output, "nobody is listed in the group dialout in /etc/group, but this process does not have"
+                    + " the group yet: log out and in again, or restart the service");
+            assertFalse(output.contains("usermod"), output);
+        } finally {
+            run("umount", "/etc/group");
+        }
+    }
+
+    private static int run(String... command) throws IOException, InterruptedException {
+        Process process = new ProcessBuilder(command).inheritIO().start();
+        assertTrue(process.waitFor(10, TimeUnit.SECONDS), String.join(" ", command) + " did not end");
+        return process.exitValue();
+    }
+
+    @Test
     void traceFileThatTheUserCannotWriteIsReported() throws Exception {
         TraceLog.clear();
         String output = AsAnotherUser.diagnose(new int[0], "RS232", "/dev/zkpos-no-such-port", 5, 5);
