@@ -14,6 +14,8 @@ packages=(
     wine wine64                         # runs the Windows tests
     util-linux iproute2                 # private namespaces for the tests (unshare, ip)
     clang-format
+    libjline3-java                      # the console's line editing, history and completion
+    tmux                                # drives the console in a real terminal in the tests
     libjssc-java librxtx-java           # what the benchmark compares the library with
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
 )
