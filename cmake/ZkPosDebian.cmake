@@ -66,6 +66,13 @@ if(TARGET zkpos_jar)
     file(CREATE_LINK zkpos-${PROJECT_VERSION}.jar ${ZKPOS_DEB_BUILD}/zkpos.jar SYMBOLIC)
     install(FILES ${ZKPOS_DEB_BUILD}/zkpos.jar DESTINATION share/java COMPONENT java)
 endif()
+if(TARGET zkpos_jar AND TARGET zkpos_console)
+    # The console jar's manifest names zkpos.jar beside it, so that
+    # `java -jar /usr/share/zkpos/zkpos-console.jar` runs on any JVM.
+    file(MAKE_DIRECTORY ${ZKPOS_DEB_BUILD}/share-zkpos)
+    file(CREATE_LINK ../java/zkpos.jar ${ZKPOS_DEB_BUILD}/share-zkpos/zkpos.jar SYMBOLIC)
+    install(FILES ${ZKPOS_DEB_BUILD}/share-zkpos/zkpos.jar DESTINATION share/zkpos COMPONENT console)
+endif()
 
 install(FILES ${ZKPOS_DEB_SOURCE}/copyright ${ZKPOS_DEB_BUILD}/changelog.gz
     DESTINATION share/doc/${ZKPOS_DEB_PACKAGE} COMPONENT doc)
