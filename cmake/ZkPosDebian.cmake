@@ -112,6 +112,7 @@ trying a device by hand or by script, and zkpos-simulator, which plays a
 device on a pseudo-terminal and on TCP. The trace file is writable by group
 dialout.]])
 else()
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Port library for 32-bit point-of-sale Java services")
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 libZkPosSo.so implements the native methods of
 com.zelkor.jpos.services.LinPortComm for 32-bit JVMs: a Java service opens
@@ -120,9 +121,4 @@ byte blocks and traces each step to /var/log/ZkPosSoLog.txt.
 
 The Java classes, the console, the simulator and the log rotation come with
 the amd64 package zkpos, which can be installed beside this one.]])
-    # dpkg-shlibdeps looks for the libraries of the host architecture; tell
-    # it the binaries are i386 ones, so that Depends names libc6:i386 and not
-    # the amd64 compatibility copy in /usr/lib32.
-    set(CPACK_PROJECT_CONFIG_FILE ${ZKPOS_DEB_BUILD}/cpack-i386.cmake)
-    file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "set(ENV{DEB_HOST_ARCH} i386)\n")
 endif()

@@ -162,8 +162,8 @@ echo_check() {
 test_amd64() {
     make_packages "$build" "$scratch/out"
     local deb ddeb root=$scratch/root
-    deb=$(one_file "$scratch/out/*.deb")
-    ddeb=$(one_file "$scratch/out/*.ddeb")
+    deb=$(one_file "$scratch/out/*.deb") || exit 1
+    ddeb=$(one_file "$scratch/out/*.ddeb") || exit 1
     echo "package-test: $(basename "$deb") $(basename "$ddeb")"
 
     check_lintian "$deb" "$ddeb"
@@ -264,10 +264,10 @@ test_i386() {
     make_packages "$build" "$scratch/out"
     make_packages "$amd64_build" "$scratch/out-amd64"
     local deb ddeb amd64_deb amd64_ddeb root=$scratch/root
-    deb=$(one_file "$scratch/out/*.deb")
-    ddeb=$(one_file "$scratch/out/*.ddeb")
-    amd64_deb=$(one_file "$scratch/out-amd64/*.deb")
-    amd64_ddeb=$(one_file "$scratch/out-amd64/*.ddeb")
+    deb=$(one_file "$scratch/out/*.deb") || exit 1
+    ddeb=$(one_file "$scratch/out/*.ddeb") || exit 1
+    amd64_deb=$(one_file "$scratch/out-amd64/*.deb") || exit 1
+    amd64_ddeb=$(one_file "$scratch/out-amd64/*.ddeb") || exit 1
     echo "package-test: $(basename "$deb") $(basename "$ddeb") beside $(basename "$amd64_deb")"
 
     check_lintian "$deb" "$ddeb"
@@ -289,16 +289,16 @@ test_i386() {
     dpkg --root="$root" --add-architecture i386 || die "dpkg --add-architecture failed"
     in_root "$root" --install "$amd64_deb" "$amd64_ddeb" "$deb" "$ddeb" ||
         die "installing the i386 and amd64 packages together failed:"$'\n'"$(cat "$scratch/dpkg.log")"
-    [ "$(dpkg --root="$root" -W -f '${db:Status-Abbrev}${Package}:${Architecture}\n' | sort | tr '\n' ' ')" = \
-        "ii zkpos-dbgsym:amd64 ii zkpos-i386-dbgsym:i386 ii zkpos-i386:i386 ii zkpos:amd64 " ] ||
+    [ "$(dpkg-query --root="$root" -W -f '${Package}:${Architecture}=${db:Status-Status} ' | tr ' ' '\n' | sort | xargs)" = \
+        "zkpos-dbgsym:amd64=installed zkpos-i386-dbgsym:i386=installed zkpos-i386:i386=installed zkpos:amd64=installed" ] ||
         fail "not all four packages are installed: $(dpkg --root="$root" -l | tail -n +6)"
     [ "$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")" = "root:dialout 664" ] ||
         fail "the trace file is '$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")'"
 
     # A 32-bit JVM runs the installed console with the installed 32-bit library
     # against the installed simulator.
-    local java32
-    java32=$(one_file "/usr/lib/jvm/java-*-openjdk-i386/bin/java")
+    local java32=/usr/lib/jvm/java-17-openjdk-i386/bin/java
+    [ -x "$java32" ] || die "no 32-bit JVM at $java32 (scripts/setup.sh installs it)"
     start_simulator "$root/usr/bin/zkpos-simulator"
     echo_check i386 "$java32" -Dzkpos.library="$root/usr/lib/jni/libZkPosSo.so" \
         -jar "$root/usr/share/zkpos/zkpos-console.jar"
