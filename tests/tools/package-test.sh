@@ -86,7 +86,7 @@ check_stripped() {
     dpkg-deb -x "$deb" "$tree/deb" && dpkg-deb -x "$ddeb" "$tree/ddeb" || die "dpkg-deb -x failed"
     local elves=0 file build_id sections
     while IFS= read -r file; do
-        [[ $(head -c 4 "$file") == $'\x7fELF' ]] || continue
+        [[ $(file -b "$file") == ELF* ]] || continue
         elves=$((elves + 1))
         sections=$(readelf -S "$file" 2>/dev/null)
         grep -q ' \.symtab ' <<<"$sections" && fail "${file#"$tree/deb"} is not stripped"
