@@ -21,14 +21,19 @@ endif()
 
 find_program(ZKPOS_GZIP gzip REQUIRED)
 
-# Policy wants the changelog compressed with gzip -9 and no time stamp, so
-# that the i386 and amd64 builds give the same bytes for the same text.
+# The changelog's latest entry carries the project's version. Policy wants it
+# compressed with gzip -9; -n leaves the time stamp out, so that a rebuild
+# gives the same bytes.
 configure_file(${ZKPOS_DEB_SOURCE}/changelog.in ${ZKPOS_DEB_BUILD}/changelog @ONLY)
 set(ZKPOS_DEB_GENERATED ${ZKPOS_DEB_BUILD}/changelog.gz)
 add_custom_command(OUTPUT ${ZKPOS_DEB_BUILD}/changelog.gz
     COMMAND ${ZKPOS_GZIP} -9 -n -k -f ${ZKPOS_DEB_BUILD}/changelog
-    DEPENDS ${ZKPOS_DEB_SOURCE}/changelog.in
+    DEPENDS ${ZKPOS_DEB_BUILD}/changelog
     COMMENT "Compressing the Debian changelog")
+
+# Rewritten only when the version changes, so the manual pages, which show
+# it, are made again then.
+file(CONFIGURE OUTPUT ${ZKPOS_DEB_BUILD}/version CONTENT "@PROJECT_VERSION@\n" @ONLY)
 
 # A manual page per program, made from what its --help prints.
 function(zkpos_man_page name command synopsis)
@@ -39,7 +44,7 @@ function(zkpos_man_page name command synopsis)
                 --name=${synopsis} --version-string=${PROJECT_VERSION}
                 --output=${page} ${command}
         COMMAND ${ZKPOS_GZIP} -9 -n -f ${page}
-        DEPENDS ${ARGN}
+        DEPENDS ${ARGN} ${ZKPOS_DEB_BUILD}/version
         COMMENT "Writing the manual page of ${name}")
     set(ZKPOS_DEB_GENERATED ${ZKPOS_DEB_GENERATED} ${page}.gz PARENT_SCOPE)
     install(FILES ${page}.gz DESTINATION share/man/man1 COMPONENT doc)
