@@ -35,16 +35,18 @@ add_custom_command(OUTPUT ${ZKPOS_DEB_BUILD}/changelog.gz
 # it, are made again then.
 file(CONFIGURE OUTPUT ${ZKPOS_DEB_BUILD}/version CONTENT "@PROJECT_VERSION@\n" @ONLY)
 
-# A manual page per program, made from what its --help prints.
-function(zkpos_man_page name command synopsis)
+# A manual page per program, made from what its --help prints, pointing to
+# the other program's page.
+function(zkpos_man_page name command synopsis see_also)
     find_program(ZKPOS_HELP2MAN help2man REQUIRED)
     set(page ${ZKPOS_DEB_BUILD}/${name}.1)
+    file(CONFIGURE OUTPUT ${page}.h2m CONTENT "[SEE ALSO]\n.BR ${see_also} (1)\n")
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${ZKPOS_HELP2MAN} --no-info --no-discard-stderr --section=1
                 --name=${synopsis} --version-string=${PROJECT_VERSION}
-                --output=${page} ${command}
+                --include=${page}.h2m --output=${page} ${command}
         COMMAND ${ZKPOS_GZIP} -9 -n -f ${page}
-        DEPENDS ${ARGN} ${ZKPOS_DEB_BUILD}/version
+        DEPENDS ${ARGN} ${ZKPOS_DEB_BUILD}/version ${page}.h2m
         COMMENT "Writing the manual page of ${name}")
     set(ZKPOS_DEB_GENERATED ${ZKPOS_DEB_GENERATED} ${page}.gz PARENT_SCOPE)
     install(FILES ${page}.gz DESTINATION share/man/man1 COMPONENT doc)
@@ -53,12 +55,12 @@ endfunction()
 if(TARGET zkpos_simulator)
     zkpos_man_page(zkpos-simulator $<TARGET_FILE:zkpos_simulator>
         "point-of-sale device simulator on a pseudo-terminal and TCP port 9100"
-        zkpos_simulator)
+        zkpos-console zkpos_simulator)
 endif()
 if(TARGET zkpos_console)
     zkpos_man_page(zkpos-console ${CMAKE_BINARY_DIR}/tools/console/zkpos-console
         "console that opens, writes and reads a point-of-sale device port"
-        zkpos_console zkpos_jar zkposso)
+        zkpos-simulator zkpos_console zkpos_jar zkposso)
 endif()
 add_custom_target(zkpos_debian_files ALL DEPENDS ${ZKPOS_DEB_GENERATED})
 
