@@ -16,7 +16,7 @@ foreach(folder ${PROJECT_VERSION} debian)
     configure_file(${CMAKE_CURRENT_SOURCE_DIR}/pom.xml.in
         ${ZKPOS_MAVEN_STAGE}/${folder}/zkpos-${folder}.pom @ONLY)
     # From the version folder up to share/: VERSION, zkpos, jpos, zelkor, com, maven-repo.
-    file(CREATE_LINK ../../../../../java/zkpos-${PROJECT_VERSION}.jar
+    file(CREATE_LINK ../../../../../../java/zkpos-${PROJECT_VERSION}.jar
         ${ZKPOS_MAVEN_STAGE}/${folder}/zkpos-${folder}.jar SYMBOLIC)
     install(FILES ${ZKPOS_MAVEN_STAGE}/${folder}/zkpos-${folder}.pom
                   ${ZKPOS_MAVEN_STAGE}/${folder}/zkpos-${folder}.jar

@@ -16,6 +16,9 @@ packages=(
     clang-format
     libjssc-java librxtx-java           # what the benchmark compares the library with
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
+    openjdk-17-jre-headless:i386        # the 32-bit JVM that loads libZkPosSo.so in the i386 tests
+    maven libmaven-compiler-plugin-java libmaven-resources-plugin-java libexec-maven-plugin-java
+                                        # the offline Maven build against the installed artifact
 )
 
 missing=()
@@ -29,6 +32,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    # The 32-bit JVM comes from Debian's i386 architecture, beside the 64-bit one.
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
