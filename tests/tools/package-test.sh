@@ -48,7 +48,7 @@ echo "package-test: $(basename "$deb")"
 [ "$(dpkg-deb -f "$deb" Architecture)" = amd64 ] || fail "architecture is not amd64"
 dpkg-deb -f "$deb" Depends | grep -q 'java11-runtime-headless' || fail "no Java runtime in Depends"
 listing=$(dpkg-deb -c "$deb")
-contents=$(awk '{print $NF}' <<<"$listing")
+contents=$(sed 's/ -> .*//' <<<"$listing" | awk '{print $NF}')  # a link's own name, not its target
 for file in ./usr/lib/jni/libZkPosSo64.so ./usr/share/java/zkpos.jar \
     ./usr/share/java/zkpos-console.jar ./usr/bin/zkpos-console ./usr/bin/zkpos-simulator; do
     grep -qxF "$file" <<<"$contents" || fail "$file is not in the package"

@@ -3,11 +3,14 @@ package com.zelkor.jpos.services;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
+import java.net.URISyntaxException;
 import java.net.URL;
 import java.nio.file.AtomicMoveNotSupportedException;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
+import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFilePermissions;
@@ -84,8 +87,8 @@ final class BundledLibraries {
     private static String jarLocation() {
         try {
             URL url = BundledLibraries.class.getProtectionDomain().getCodeSource().getLocation();
-            return url.getPath();
-        } catch (RuntimeException e) {
+            return Paths.get(url.toURI()).toString();
+        } catch (RuntimeException | URISyntaxException e) {
             return "the jar";
         }
     }
@@ -128,11 +131,13 @@ final class BundledLibraries {
             throws IOException, ExtractionException {
         Path part = Files.createTempFile(folder, "." + file + ".", ".part");
         try {
-            try (InputStream in = resources.open(platform + "/" + file)) {
+            // Written into the file made above, which only this user may read (0600).
+            try (InputStream in = resources.open(platform + "/" + file);
+                    OutputStream out = Files.newOutputStream(part)) {
                 if (in == null) {
                     throw new ExtractionException("the jar lists " + file + " but does not hold it");
                 }
-                Files.copy(in, part, StandardCopyOption.REPLACE_EXISTING);
+                in.transferTo(out);
             }
             String actual = sha256(part);
             if (!expected.equals(actual)) {
