@@ -20,6 +20,8 @@ packages=(
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
     dpkg-dev file lintian help2man logrotate   # the Debian packages and their test
     openjdk-17-jre-headless:i386        # the 32-bit JVM that loads libZkPosSo.so
+    maven libmaven-compiler-plugin-java libmaven-resources-plugin-java libexec-maven-plugin-java
+                                        # the offline Maven build against the installed artifact
 )
 
 missing=()
