@@ -1,0 +1,281 @@
+// SPDX-License-Identifier: Apache-2.0
+// The serial transport: a COM port opened exclusively, set up by
+// SetCommState, read and written under COMMTIMEOUTS so that no wait outlasts
+// the time-outs the caller set.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "ZkLinkInternal.h"
+
+namespace {
+
+// The zeros of parity and flow control are the line these devices use.
+const BYTE kParity[] = {ODDPARITY, EVENPARITY, NOPARITY, MARKPARITY, SPACEPARITY};
+const int kFlowRtsCts = 0;
+const int kFlowXonXoff = 2;
+const int kQueueSize = 4096;
+const int kHighestComNumber = 256;
+const int kHighestBaud = 4000000;
+
+char m_strSerialPath[MAX_PATH] = "";
+int m_iBaud = 0;
+int m_iStopBits = 1;
+int m_iDataBits = 7;
+int m_iParity = 0;
+int m_iFlowControl = kFlowRtsCts;
+
+int m_iCheckMs = 10;
+int m_iReadMs = ZKLINK_DEFAULT_TIMEOUT_MS;
+int m_iWritePerByteMs = 10;
+int m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
+int m_iDrainPerByteMs = 10;
+
+HANDLE m_hSerial = INVALID_HANDLE_VALUE;
+
+// "COM1".."COM256" in any letter case becomes \\.\COMn; a \\.\ path stays.
+bool MakeDevicePath(const char* name, char* path, size_t size) {
+    size_t length = strnlen(name, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return false;
+    }
+    if (strncmp(name, "\\\\.\\", 4) == 0) {
+        return length > 4 && snprintf(path, size, "%s", name) < static_cast<int>(size);
+    }
+    if (_strnicmp(name, "COM", 3) != 0 || length < 4 || length > 6 || name[3] == '0') {
+        return false;
+    }
+    for (size_t i = 3; i < length; ++i) {
+        if (!isdigit(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    int number = atoi(name + 3);
+    return number >= 1 && number <= kHighestComNumber &&
+           snprintf(path, size, "\\\\.\\COM%d", number) < static_cast<int>(size);
+}
+
+int FailOpen(int code, const char* step, DWORD error) {
+    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s: %s failed: %s", m_strSerialPath, step,
+             SystemErrorText(error));
+    if (m_hSerial != INVALID_HANDLE_VALUE) {
+        CloseHandle(m_hSerial);
+        m_hSerial = INVALID_HANDLE_VALUE;
+    }
+    return code;
+}
+
+bool ApplyLineSettings() {
+    DCB line;
+    memset(&line, 0, sizeof line);
+    line.DCBlength = sizeof line;
+    if (!GetCommState(m_hSerial, &line)) {
+        return false;
+    }
+    line.BaudRate = static_cast<DWORD>(m_iBaud);
+    line.fBinary = TRUE;
+    line.ByteSize = static_cast<BYTE>(m_iDataBits);
+    line.Parity = kParity[m_iParity];
+    line.fParity = m_iParity != 2;
+    line.StopBits = m_iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    bool rtsCts = m_iFlowControl == kFlowRtsCts;
+    line.fOutxCtsFlow = rtsCts;
+    line.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    line.fOutxDsrFlow = FALSE;
+    line.fDtrControl = DTR_CONTROL_ENABLE;
+    line.fDsrSensitivity = FALSE;
+    line.fOutX = m_iFlowControl == kFlowXonXoff;
+    line.fInX = m_iFlowControl == kFlowXonXoff;
+    line.XonChar = 0x11;
+    line.XoffChar = 0x13;
+    line.fErrorChar = FALSE;
+    line.fNull = FALSE;
+    line.fAbortOnError = FALSE;
+    return SetCommState(m_hSerial, &line) != 0;
+}
+
+// A read returns as soon as one byte is there, and waits at most one check
+// step for it; the read loop checks the line between steps. A read time-out
+// of 0 takes what is there and never waits.
+bool ApplyTimeouts() {
+    COMMTIMEOUTS timeouts;
+    memset(&timeouts, 0, sizeof timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (m_iReadMs > 0) {
+        timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+        timeouts.ReadTotalTimeoutConstant = m_iReadMs < m_iCheckMs ? m_iReadMs : m_iCheckMs;
+    }
+    // Zero in both write fields would mean "no limit at all".
+    timeouts.WriteTotalTimeoutConstant = m_iWriteMs > 0 ? m_iWriteMs : 1;
+    timeouts.WriteTotalTimeoutMultiplier = m_iWritePerByteMs;
+    return SetCommTimeouts(m_hSerial, &timeouts) != 0;
+}
+
+// A break or a framing error means the line is broken, not merely quiet.
+bool LineBroken(DWORD* errors) {
+    COMSTAT status;
+    *errors = 0;
+    return ClearCommError(m_hSerial, errors, &status) && (*errors & (CE_BREAK | CE_FRAME)) != 0;
+}
+
+}  // namespace
+
+int SerialInit(const char* name, int baud, int stopBits, int dataBits, int parity,
+               int flowControl) {
+    char path[MAX_PATH];
+    if (name == nullptr || !MakeDevicePath(name, path, sizeof path)) {
+        LayerLog(ZKLINK_LOG_ERRORS,
+                 "InitSerialPort: the name is not COM1..COM256 or a \\\\.\\ path");
+        return ZKLINK_E_ARGUMENT;
+    }
+    if (baud < 1 || baud > kHighestBaud || (stopBits != 1 && stopBits != 2) || dataBits < 5 ||
+        dataBits > 8 || parity < 0 || parity > 4 || flowControl < 0 || flowControl > 2) {
+        LayerLog(ZKLINK_LOG_ERRORS,
+                 "InitSerialPort: %s: out of range: baud %d, stop bits %d, data bits %d, parity "
+                 "%d, flow control %d",
+                 path, baud, stopBits, dataBits, parity, flowControl);
+        return ZKLINK_E_ARGUMENT;
+    }
+    memcpy(m_strSerialPath, path, sizeof path);
+    m_iBaud = baud;
+    m_iStopBits = stopBits;
+    m_iDataBits = dataBits;
+    m_iParity = parity;
+    m_iFlowControl = flowControl;
+    LayerLog(ZKLINK_LOG_STEPS,
+             "InitSerialPort: %s, %d baud, %d data bits, parity %d, %d stop bits, flow control %d",
+             path, baud, dataBits, parity, stopBits, flowControl);
+    return ZKLINK_OK;
+}
+
+int SerialSetTimeouts(int checkMs, int readMs, int writePerByteMs, int writeMs,
+                      int drainPerByteMs) {
+    if (checkMs < 1 || checkMs > 1000 || readMs < 0 || readMs > ZKLINK_MAX_TIMEOUT_MS ||
+        writePerByteMs < 0 || writePerByteMs > 1000 || writeMs < 0 ||
+        writeMs > ZKLINK_MAX_TIMEOUT_MS || drainPerByteMs < 0 || drainPerByteMs > 1000) {
+        LayerLog(ZKLINK_LOG_ERRORS, "SetSerialTimeout: out of range: %d, %d, %d, %d, %d", checkMs,
+                 readMs, writePerByteMs, writeMs, drainPerByteMs);
+        return ZKLINK_E_ARGUMENT;
+    }
+    m_iCheckMs = checkMs;
+    m_iReadMs = readMs;
+    m_iWritePerByteMs = writePerByteMs;
+    m_iWriteMs = writeMs;
+    m_iDrainPerByteMs = drainPerByteMs;
+    LayerLog(ZKLINK_LOG_STEPS, "SetSerialTimeout: read %d ms, write %d ms + %d ms a byte", readMs,
+             writeMs, writePerByteMs);
+    if (m_hSerial != INVALID_HANDLE_VALUE && !ApplyTimeouts()) {
+        LayerLog(ZKLINK_LOG_ERRORS, "SetSerialTimeout: SetCommTimeouts failed: %s",
+                 SystemErrorText(GetLastError()));
+        return ZKLINK_E_IO;
+    }
+    return ZKLINK_OK;
+}
+
+bool SerialIsSetUp() {
+    return m_strSerialPath[0] != '\0';
+}
+
+int SerialOpen() {
+    m_hSerial = CreateFileA(m_strSerialPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hSerial == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+            LayerLog(ZKLINK_LOG_ERRORS, "Open: %s is in use by another program: %s",
+                     m_strSerialPath, SystemErrorText(error));
+            return ZKLINK_E_IN_USE;
+        }
+        bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        return FailOpen(missing ? ZKLINK_E_NOT_FOUND : ZKLINK_E_IO, "CreateFile", error);
+    }
+    if (!SetupComm(m_hSerial, kQueueSize, kQueueSize)) {
+        return FailOpen(ZKLINK_E_IO, "SetupComm", GetLastError());
+    }
+    if (!ApplyLineSettings()) {
+        return FailOpen(ZKLINK_E_SETTINGS, "SetCommState", GetLastError());
+    }
+    if (!ApplyTimeouts()) {
+        return FailOpen(ZKLINK_E_IO, "SetCommTimeouts", GetLastError());
+    }
+    if (!PurgeComm(m_hSerial, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT)) {
+        return FailOpen(ZKLINK_E_IO, "PurgeComm", GetLastError());
+    }
+    LayerLog(ZKLINK_LOG_STEPS, "Open: %s open at %d baud", m_strSerialPath, m_iBaud);
+    return ZKLINK_OK;
+}
+
+int SerialWrite(const unsigned char* data, int length) {
+    DWORD written = 0;
+    if (!WriteFile(m_hSerial, data, static_cast<DWORD>(length), &written, nullptr)) {
+        LayerLog(ZKLINK_LOG_ERRORS, "Write: %s: %lu of %d bytes sent, then: %s", m_strSerialPath,
+                 static_cast<unsigned long>(written), length, SystemErrorText(GetLastError()));
+        return ZKLINK_E_IO;
+    }
+    if (written != static_cast<DWORD>(length)) {
+        LayerLog(ZKLINK_LOG_ERRORS, "Write: %s: only %lu of %d bytes sent within the time-out",
+                 m_strSerialPath, static_cast<unsigned long>(written), length);
+        return ZKLINK_E_TIMEOUT;
+    }
+    return ZKLINK_OK;
+}
+
+int SerialRead(unsigned char* buffer, int capacity, int* count) {
+    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_iReadMs);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(m_hSerial, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
+            LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: %s", m_strSerialPath,
+                     SystemErrorText(GetLastError()));
+            return ZKLINK_E_IO;
+        }
+        if (got > 0) {
+            *count = static_cast<int>(got);
+            return ZKLINK_OK;
+        }
+        DWORD errors = 0;
+        if (LineBroken(&errors)) {
+            LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: the line is broken (line errors 0x%lX)",
+                     m_strSerialPath, static_cast<unsigned long>(errors));
+            return ZKLINK_E_IO;
+        }
+        if (MillisecondsLeft(deadline) == 0) {
+            return ZKLINK_OK;
+        }
+    }
+}
+
+void SerialClose() {
+    if (m_hSerial == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // Bytes still queued for the device may leave first, within a bound.
+    DWORD errors = 0;
+    COMSTAT status;
+    if (ClearCommError(m_hSerial, &errors, &status) && status.cbOutQue > 0) {
+        ULONGLONG deadline =
+            GetTickCount64() + static_cast<ULONGLONG>(status.cbOutQue) * m_iDrainPerByteMs;
+        while (MillisecondsLeft(deadline) > 0 && ClearCommError(m_hSerial, &errors, &status) &&
+               status.cbOutQue > 0) {
+            Sleep(static_cast<DWORD>(m_iCheckMs));
+        }
+    }
+    CloseHandle(m_hSerial);
+    m_hSerial = INVALID_HANDLE_VALUE;
+}
+
+void SerialForget() {
+    SerialClose();
+    m_strSerialPath[0] = '\0';
+    m_iBaud = 0;
+    m_iStopBits = 1;
+    m_iDataBits = 7;
+    m_iParity = 0;
+    m_iFlowControl = kFlowRtsCts;
+    m_iCheckMs = 10;
+    m_iReadMs = ZKLINK_DEFAULT_TIMEOUT_MS;
+    m_iWritePerByteMs = 10;
+    m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
+    m_iDrainPerByteMs = 10;
+}
