@@ -33,6 +33,10 @@ int m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
 int m_iDrainPerByteMs = 10;
 
 HANDLE m_hSerial = INVALID_HANDLE_VALUE;
+// Held while the port is open: a system-wide name for the port, so that two
+// programs using this layer never share one, even where a driver lets a
+// second open of the device through.
+HANDLE m_hPortLock = nullptr;
 
 // "COM1".."COM256" in any letter case becomes \\.\COMn; a \\.\ path stays.
 bool MakeDevicePath(const char* name, char* path, size_t size) {
@@ -56,23 +60,56 @@ bool MakeDevicePath(const char* name, char* path, size_t size) {
            snprintf(path, size, "\\\\.\\COM%d", number) < static_cast<int>(size);
 }
 
-int FailOpen(int code, const char* step, DWORD error) {
-    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s: %s failed: %s", m_strSerialPath, step,
-             SystemErrorText(error));
+void ReleasePort() {
     if (m_hSerial != INVALID_HANDLE_VALUE) {
         CloseHandle(m_hSerial);
         m_hSerial = INVALID_HANDLE_VALUE;
     }
+    if (m_hPortLock != nullptr) {
+        CloseHandle(m_hPortLock);
+        m_hPortLock = nullptr;
+    }
+}
+
+int FailOpen(int code, const char* step, DWORD error) {
+    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s: %s failed: %s", m_strSerialPath, step,
+             SystemErrorText(error));
+    ReleasePort();
     return code;
 }
 
+int RefuseInUse(DWORD error) {
+    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s is in use by another program: %s", m_strSerialPath,
+             SystemErrorText(error));
+    ReleasePort();
+    return ZKLINK_E_IN_USE;
+}
+
+// The port's lock, named after its device path, upper case, without the
+// backslashes that kernel object names may not hold.
+bool TakePortLock() {
+    char name[MAX_PATH + 32] = "Global\\ZkLink64 port ";
+    size_t at = strlen(name);
+    for (const char* c = m_strSerialPath; *c != '\0' && at + 1 < sizeof name; ++c) {
+        name[at++] = *c == '\\' ? '_' : static_cast<char>(toupper(static_cast<unsigned char>(*c)));
+    }
+    name[at] = '\0';
+    SetLastError(ERROR_SUCCESS);
+    m_hPortLock = CreateMutexA(nullptr, FALSE, name);
+    if (m_hPortLock != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(m_hPortLock);
+        m_hPortLock = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// The whole state is ours: nothing is taken over from the program that used
+// the port before.
 bool ApplyLineSettings() {
     DCB line;
     memset(&line, 0, sizeof line);
     line.DCBlength = sizeof line;
-    if (!GetCommState(m_hSerial, &line)) {
-        return false;
-    }
     line.BaudRate = static_cast<DWORD>(m_iBaud);
     line.fBinary = TRUE;
     line.ByteSize = static_cast<BYTE>(m_iDataBits);
@@ -82,17 +119,25 @@ bool ApplyLineSettings() {
     bool rtsCts = m_iFlowControl == kFlowRtsCts;
     line.fOutxCtsFlow = rtsCts;
     line.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
-    line.fOutxDsrFlow = FALSE;
     line.fDtrControl = DTR_CONTROL_ENABLE;
-    line.fDsrSensitivity = FALSE;
     line.fOutX = m_iFlowControl == kFlowXonXoff;
     line.fInX = m_iFlowControl == kFlowXonXoff;
+    line.fTXContinueOnXoff = TRUE;
+    line.XonLim = kQueueSize / 4;
+    line.XoffLim = kQueueSize / 4;
     line.XonChar = 0x11;
     line.XoffChar = 0x13;
-    line.fErrorChar = FALSE;
-    line.fNull = FALSE;
-    line.fAbortOnError = FALSE;
-    return SetCommState(m_hSerial, &line) != 0;
+    if (SetCommState(m_hSerial, &line)) {
+        return true;
+    }
+    // A line left by the program before can make the change refused (Wine
+    // over a pseudo-terminal keeps a stray odd-parity flag that it then
+    // rejects). A plain 8N1 line first clears such state; one retry only.
+    DCB plain = line;
+    plain.ByteSize = 8;
+    plain.Parity = NOPARITY;
+    plain.fParity = FALSE;
+    return SetCommState(m_hSerial, &plain) && SetCommState(m_hSerial, &line);
 }
 
 // A read returns as soon as one byte is there, and waits at most one check
@@ -112,11 +157,23 @@ bool ApplyTimeouts() {
     return SetCommTimeouts(m_hSerial, &timeouts) != 0;
 }
 
-// A break or a framing error means the line is broken, not merely quiet.
-bool LineBroken(DWORD* errors) {
+// A break or a framing error means the line is broken, not merely quiet; a
+// port whose state cannot be read any more has gone (a USB adapter pulled, a
+// terminal hung up). Either is logged here.
+bool LineBroken() {
+    DWORD errors = 0;
     COMSTAT status;
-    *errors = 0;
-    return ClearCommError(m_hSerial, errors, &status) && (*errors & (CE_BREAK | CE_FRAME)) != 0;
+    if (!ClearCommError(m_hSerial, &errors, &status)) {
+        LayerLog(ZKLINK_LOG_ERRORS, "Read: %s is gone: %s", m_strSerialPath,
+                 SystemErrorText(GetLastError()));
+        return true;
+    }
+    if ((errors & (CE_BREAK | CE_FRAME)) != 0) {
+        LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: the line is broken (line errors 0x%lX)",
+                 m_strSerialPath, static_cast<unsigned long>(errors));
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -178,14 +235,15 @@ bool SerialIsSetUp() {
 }
 
 int SerialOpen() {
+    if (!TakePortLock()) {
+        return RefuseInUse(ERROR_SHARING_VIOLATION);
+    }
     m_hSerial = CreateFileA(m_strSerialPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_hSerial == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-            LayerLog(ZKLINK_LOG_ERRORS, "Open: %s is in use by another program: %s",
-                     m_strSerialPath, SystemErrorText(error));
-            return ZKLINK_E_IN_USE;
+            return RefuseInUse(error);
         }
         bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return FailOpen(missing ? ZKLINK_E_NOT_FOUND : ZKLINK_E_IO, "CreateFile", error);
@@ -234,10 +292,7 @@ int SerialRead(unsigned char* buffer, int capacity, int* count) {
             *count = static_cast<int>(got);
             return ZKLINK_OK;
         }
-        DWORD errors = 0;
-        if (LineBroken(&errors)) {
-            LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: the line is broken (line errors 0x%lX)",
-                     m_strSerialPath, static_cast<unsigned long>(errors));
+        if (LineBroken()) {
             return ZKLINK_E_IO;
         }
         if (MillisecondsLeft(deadline) == 0) {
@@ -261,8 +316,7 @@ void SerialClose() {
             Sleep(static_cast<DWORD>(m_iCheckMs));
         }
     }
-    CloseHandle(m_hSerial);
-    m_hSerial = INVALID_HANDLE_VALUE;
+    ReleasePort();
 }
 
 void SerialForget() {
