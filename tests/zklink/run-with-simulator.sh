@@ -32,6 +32,16 @@ tree_key=$(printf '%s' "$build_dir" | cksum | cut -d' ' -f1)
 export ZKPOS_WINE_ROOT=${TMPDIR:-/tmp}/zkpos-wine-$(id -u)-$tree_key-zklink
 dosdevices=$ZKPOS_WINE_ROOT/prefix/dosdevices
 
+# Wine makes its sockets in the Wine server, so the server must live in the
+# network namespace of the case: cases that use the network end any server
+# that an earlier case left lingering, before and after they run.
+end_wine_server() {
+    WINEPREFIX=$ZKPOS_WINE_ROOT/prefix timeout 60 wineserver -k >/dev/null 2>&1 || true
+}
+case "$kind" in
+    tcp | none) end_wine_server ;;
+esac
+
 # The first run makes the prefix; only then is there a dosdevices folder.
 "$wine_run" "$program" --gtest_list_tests >/dev/null
 
@@ -47,6 +57,9 @@ cleanup() {
         rm -f "$link"
     fi
     rm -rf "$scratch"
+    case "$kind" in
+        tcp | none) end_wine_server ;;
+    esac
 }
 trap cleanup EXIT
 
