@@ -2,6 +2,7 @@
 // The serial transport: a COM port opened exclusively, set up by
 // SetCommState, read and written under COMMTIMEOUTS so that no wait outlasts
 // the time-outs the caller set.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -157,23 +158,34 @@ bool ApplyTimeouts() {
     return SetCommTimeouts(m_hSerial, &timeouts) != 0;
 }
 
-// A break or a framing error means the line is broken, not merely quiet; a
-// port whose state cannot be read any more has gone (a USB adapter pulled, a
-// terminal hung up). Either is logged here.
-bool LineBroken() {
+// The number of bytes the driver holds for us. A break or a framing error
+// means the line is broken, not merely quiet; a port whose state cannot be
+// read any more has gone (a USB adapter pulled, a terminal hung up). Either
+// is logged and answered false.
+bool QueuedBytes(DWORD* queued) {
     DWORD errors = 0;
     COMSTAT status;
     if (!ClearCommError(m_hSerial, &errors, &status)) {
         LayerLog(ZKLINK_LOG_ERRORS, "Read: %s is gone: %s", m_strSerialPath,
                  SystemErrorText(GetLastError()));
-        return true;
+        return false;
     }
     if ((errors & (CE_BREAK | CE_FRAME)) != 0) {
         LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: the line is broken (line errors 0x%lX)",
                  m_strSerialPath, static_cast<unsigned long>(errors));
-        return true;
+        return false;
     }
-    return false;
+    *queued = status.cbInQue;
+    return true;
+}
+
+bool ReadSome(unsigned char* buffer, DWORD size, DWORD* got) {
+    if (!ReadFile(m_hSerial, buffer, size, got, nullptr)) {
+        LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: %s", m_strSerialPath,
+                 SystemErrorText(GetLastError()));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -279,21 +291,27 @@ int SerialWrite(const unsigned char* data, int length) {
     return ZKLINK_OK;
 }
 
+// A read waits for one byte, then takes exactly what the driver holds beside
+// it: not every driver ends a larger read at the first byte (Wine waits for
+// the whole request or the time-out), and a read must not sit on bytes that
+// have arrived. Between quiet steps it looks at the line.
 int SerialRead(unsigned char* buffer, int capacity, int* count) {
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_iReadMs);
+    DWORD room = static_cast<DWORD>(capacity);
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(m_hSerial, buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
-            LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: %s", m_strSerialPath,
-                     SystemErrorText(GetLastError()));
+        DWORD queued = 0;
+        if (!ReadSome(buffer, 1, &got) || !QueuedBytes(&queued)) {
             return ZKLINK_E_IO;
         }
         if (got > 0) {
-            *count = static_cast<int>(got);
+            DWORD more = 0;
+            if (queued > 0 && room > 1 &&
+                !ReadSome(buffer + 1, std::min(room - 1, queued), &more)) {
+                return ZKLINK_E_IO;
+            }
+            *count = static_cast<int>(got + more);
             return ZKLINK_OK;
-        }
-        if (LineBroken()) {
-            return ZKLINK_E_IO;
         }
         if (MillisecondsLeft(deadline) == 0) {
             return ZKLINK_OK;

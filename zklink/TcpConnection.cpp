@@ -204,6 +204,8 @@ int TcpWrite(const unsigned char* data, int length) {
     return ZKLINK_OK;
 }
 
+// Receives first and waits only when nothing is there: a wait costs more
+// than a receive that finds the socket empty.
 int TcpRead(unsigned char* buffer, int capacity, int* count) {
     ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_iReadMs);
     for (;;) {
