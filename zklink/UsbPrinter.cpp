@@ -170,24 +170,45 @@ int UsbWrite(const unsigned char* data, int length) {
     return ZKLINK_OK;
 }
 
-int UsbRead(unsigned char* buffer, int capacity, int* count) {
+// One overlapped read of size bytes, waiting at most milliseconds.
+bool ReadOverlapped(unsigned char* buffer, DWORD size, DWORD milliseconds, DWORD* got) {
     OVERLAPPED overlapped;
     memset(&overlapped, 0, sizeof overlapped);
     overlapped.hEvent = m_hEvent;
     ResetEvent(m_hEvent);
-    DWORD got = 0;
     DWORD error = 0;
-    if ((ReadFile(m_hPrinter, buffer, static_cast<DWORD>(capacity), nullptr, &overlapped) ||
+    if ((ReadFile(m_hPrinter, buffer, size, nullptr, &overlapped) ||
          GetLastError() == ERROR_IO_PENDING) &&
-        FinishOverlapped(&overlapped, static_cast<DWORD>(m_iReadMs), &got, &error)) {
-        *count = static_cast<int>(got);
-        return ZKLINK_OK;
+        FinishOverlapped(&overlapped, milliseconds, got, &error)) {
+        return true;
     }
-    if (error == 0) {
-        error = GetLastError();
+    LayerLog(ZKLINK_LOG_ERRORS, "Read: the printer failed: %s",
+             SystemErrorText(error != 0 ? error : GetLastError()));
+    return false;
+}
+
+// A printer driver ends a read with the bytes that came. A printer behind a
+// serial-class driver (a virtual COM port) may hold the read until the buffer
+// is full, so there the read waits for one byte and then takes exactly what
+// the driver holds beside it.
+int UsbRead(unsigned char* buffer, int capacity, int* count) {
+    DWORD errors = 0;
+    COMSTAT status;
+    bool serialClass = ClearCommError(m_hPrinter, &errors, &status) != 0;
+    DWORD room = static_cast<DWORD>(capacity);
+    DWORD got = 0;
+    if (!ReadOverlapped(buffer, serialClass ? 1 : room, static_cast<DWORD>(m_iReadMs), &got)) {
+        return ZKLINK_E_IO;
     }
-    LayerLog(ZKLINK_LOG_ERRORS, "Read: the printer failed: %s", SystemErrorText(error));
-    return ZKLINK_E_IO;
+    DWORD more = 0;
+    if (serialClass && got == 1 && room > 1 && ClearCommError(m_hPrinter, &errors, &status) &&
+        status.cbInQue > 0 &&
+        !ReadOverlapped(buffer + 1, status.cbInQue < room - 1 ? status.cbInQue : room - 1,
+                        static_cast<DWORD>(m_iReadMs), &more)) {
+        return ZKLINK_E_IO;
+    }
+    *count = static_cast<int>(got + more);
+    return ZKLINK_OK;
 }
 
 void UsbClose() {

@@ -299,13 +299,15 @@ TEST_F(TcpNoDevice, ALayerOnTheSearchPathWinsOverTheOneBesideThePortDll) {
     EXPECT_EQ(nullptr, GetModuleHandleA(FolderBesideProgram("port\\ZkLink64.dll").c_str()));
 }
 
-// The device path is a terminal here, whose reads Wine completes only when
-// the buffer is full or the wait is cancelled: the reply shows whole at the
-// read time-out, which proves that a cancelled read keeps what it received.
+// The device path is a terminal here: a serial-class device behind a USB
+// printer's name, as a virtual COM port would be.
 TEST_F(Usb, OpensWritesAndReadsThroughADevicePath) {
-    SetTimeout(2, 1);
     ExpectEchoAndStatus("USB");
     EXPECT_NE(std::string::npos, LayerLog().find("Open: \\\\.\\zkusb open")) << LayerLog();
+}
+
+TEST_F(Usb, AReadTimeOutReturnsNothingAfterAboutTheTimeOut) {
+    ExpectReadTimeOutReturnsNothing("USB");
 }
 
 TEST_F(UsbNoPrinter, ANameThatMatchesNoPrinterFailsTheOpenWithALogLine) {
