@@ -21,6 +21,10 @@ if(WIN32)
     if(TARGET zkpos_jar)
         install_jar(zkpos_jar DESTINATION bin COMPONENT java)
     endif()
+    # The communication layer ZkLink64.dll (zklink/) installs beside the DLL;
+    # the README tells a user which file is which and where the logs go.
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt DESTINATION bin
+            COMPONENT runtime)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_SYSTEM_NAME win64)
 else()

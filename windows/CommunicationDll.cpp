@@ -7,6 +7,8 @@
 #include "EthernetAddress.h"
 #include "ZkPosDll.h"
 
+#include <cstring>
+
 HMODULE m_hCommunicationDll = nullptr;
 
 namespace {
@@ -68,13 +70,39 @@ void ChooseLayerLog(int* logFlag, int* logMask, const char** logPath) {
     }
 }
 
+HMODULE LoadLayerBesideThisDll() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&m_hCommunicationDll), &self)) {
+        return nullptr;
+    }
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(self, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return nullptr;
+    }
+    char* folderEnd = strrchr(path, '\\');
+    size_t folderLength = folderEnd == nullptr ? 0 : static_cast<size_t>(folderEnd - path) + 1;
+    if (folderLength + sizeof ZKPOS_COMMUNICATION_DLL_NAME > sizeof path) {
+        return nullptr;
+    }
+    memcpy(path + folderLength, ZKPOS_COMMUNICATION_DLL_NAME, sizeof ZKPOS_COMMUNICATION_DLL_NAME);
+    return LoadLibraryA(path);
+}
+
 }  // namespace
 
 int CommunicationDll_Load() {
     if (m_hCommunicationDll != nullptr) {
         return 0;
     }
+    // A layer that a device maker installed on the search path wins; the one
+    // we ship beside this DLL serves when there is none.
     m_hCommunicationDll = LoadLibraryA(ZKPOS_COMMUNICATION_DLL_NAME);
+    if (m_hCommunicationDll == nullptr) {
+        m_hCommunicationDll = LoadLayerBesideThisDll();
+    }
     return m_hCommunicationDll != nullptr ? 0 : -1;
 }
 
