@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# The main job: sets up, builds the Linux x86-64 preset, starts the device
-# simulator and talks to it through the library: the Java example SendMessage
-# over TCP, then the console scripted once over TCP and once over the
-# simulator's pseudo-terminal. Shows the lines the library wrote to its trace
+# The main job: sets up, builds what it runs (the demo preset: the library,
+# the jars, the console and the simulator; the output goes to build/demo.log),
+# starts the device simulator and talks to it through the library: the Java
+# example SendMessage over TCP, then the console scripted once over TCP and
+# once over the simulator's pseudo-terminal, and one open that fails, to show
+# how the console explains it. Shows the lines the library wrote to its trace
 # log and stops everything it started.
 #
 # As root the talking part runs in private mount and network namespaces: a
@@ -13,12 +15,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_dir=$PWD
-build=$root_dir/build/linux-x64
+build=$root_dir/build/demo
 
 if [ "${1:-}" != --talk ]; then
     scripts/setup.sh
-    cmake --preset linux-x64 >/dev/null
-    cmake --build --preset linux-x64 -j"$(nproc)"
+    log=$root_dir/build/demo.log
+    mkdir -p "$root_dir/build"
+    echo "demo: building the library, the jars, the console and the simulator (output in build/demo.log)"
+    started=$(date +%s)
+    if ! { cmake --preset demo && cmake --build --preset demo -j"$(nproc)"; } >"$log" 2>&1; then
+        echo "demo: the build failed; its last lines:" >&2
+        tail -n 25 "$log" >&2
+        exit 1
+    fi
+    echo "demo: built in $(($(date +%s) - started)) s"
     if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
         exec unshare --mount --net --propagation private -- "$0" --talk private
     fi
@@ -48,7 +58,7 @@ trap 'exit 130' INT TERM
 
 step() { printf '\n=== %s\n' "$*"; }
 
-step "device simulator: TCP 127.0.0.1:9100 and a pseudo-terminal (stops by itself after 120 s)"
+step "device simulator: TCP 127.0.0.1:9100 and a pseudo-terminal"
 "$build/tools/simulator/zkpos-simulator" --seconds 120 >"$work/simulator.out" 2>"$work/simulator.log" &
 simulator_pid=$!
 for _ in $(seq 100); do
@@ -69,7 +79,7 @@ java -Dzkpos.library="$build/linux/libZkPosSo64.so" \
 
 console=$build/tools/console/zkpos-console
 # Outside the private namespaces the console leaves the real /var/log alone.
-trace_tcp="--trace 5" trace_serial="--trace 3"
+trace_tcp="--trace 3" trace_serial="--trace 3"
 if [ "$private" = no ]; then
     trace_tcp= trace_serial=
 fi
@@ -78,9 +88,6 @@ step "console over TCP: zkpos-console -"
 open tcp 127.0.0.1 --read-timeout 2 $trace_tcp
 send <STX>Hello over TCP<ETX>
 read
-send <ENQ>
-read
-close
 SCRIPT
 
 step "console over the pseudo-terminal $pty (as a serial line)"
@@ -88,15 +95,17 @@ step "console over the pseudo-terminal $pty (as a serial line)"
 open serial $pty 9600 --read-timeout 2 $trace_serial
 send <STX>Hello over the serial line<ETX>
 read --until-quiet
-close
 SCRIPT
 
+step "an open that fails: nothing listens on 127.0.0.2, and the console says why"
+"$console" -e 'open tcp 127.0.0.2 --write-timeout 2' || true
+
 if [ "$private" = yes ]; then
-    step "trace lines the library wrote to /var/log/ZkPosSoLog.txt (a private tmpfs)"
-    cat /var/log/ZkPosSoLog.txt
+    step "from the library's trace /var/log/ZkPosSoLog.txt (a private tmpfs): kind, data sent and read"
+    grep -E 'm_iDeviceType|strToSend|strRead \([^)]' /var/log/ZkPosSoLog.txt
 fi
 
-step "the simulator's own account"
-cat "$work/simulator.log"
+step "the simulator's own account of what it received"
+grep received "$work/simulator.log"
 echo
-echo "demo: done; the simulator is stopped."
+echo "demo: done; the simulator is stopped. README.md says how to run it and the console yourself."

@@ -14,8 +14,14 @@ packages=(
     wine wine64                         # runs the Windows tests
     util-linux iproute2                 # private namespaces for the tests (unshare, ip)
     clang-format
+    libjline3-java                      # the console's line editing, history and completion
+    tmux                                # drives the console in a real terminal in the tests
     libjssc-java librxtx-java           # what the benchmark compares the library with
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
+    dpkg-dev file lintian help2man logrotate   # the Debian packages and their test
+    openjdk-17-jre-headless:i386        # the 32-bit JVM that loads libZkPosSo.so
+    maven libmaven-compiler-plugin-java libmaven-resources-plugin-java libexec-maven-plugin-java
+                                        # the offline Maven build against the installed artifact
 )
 
 missing=()
@@ -29,6 +35,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    # The 32-bit JVM comes from the i386 side of the archive.
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The binding to the communication layer ZkLink64.dll, which does all the port
- * work. The layer is loaded by name once, and each of its entries is looked up
- * by name at the moment it is called: a layer that lacks an entry then fails
- * only the operations that use it. The layer's own failure values stay inside;
- * every operation answers 0 or -1.
- */
+// The binding to the communication layer ZkLink64.dll, which does all the port
+// work. The layer is loaded by name once, and each of its entries is looked up
+// by name at the moment it is called: a layer that lacks an entry then fails
+// only the operations that use it. The layer's own failure values stay inside;
+// every operation answers 0 or -1.
+#include "EthernetAddress.h"
 #include "ZkPosDll.h"
+
+#include <cstring>
 
 HMODULE m_hCommunicationDll = nullptr;
 
@@ -23,7 +24,7 @@ using SetTimeoutEntry = int (*)(int writeMs, int readMs);
 using WriteEntry = int (*)(const unsigned char* data, int length);
 using ReadEntry = int (*)(unsigned char* buffer, int capacity, int* count);
 
-/* The layer's constant for the three serial time-out slots that we leave to it. */
+// The layer's constant for the three serial time-out slots that we leave to it.
 const int kSerialTimeoutConstant = 10;
 
 template <typename Entry>
@@ -39,8 +40,8 @@ int Reduce(int layerResult) {
     return layerResult == 0 ? 0 : -1;
 }
 
-/* The layer's log settings follow our trace level: one more mask bit per
-   level, from the top bit down. */
+// The layer's log settings follow our trace level: one more mask bit per
+// level, from the top bit down.
 void ChooseLayerLog(int* logFlag, int* logMask, const char** logPath) {
     *logFlag = 1;
     *logPath = m_strComLogFileName;
@@ -69,18 +70,40 @@ void ChooseLayerLog(int* logFlag, int* logMask, const char** logPath) {
     }
 }
 
+HMODULE LoadLayerBesideThisDll() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&m_hCommunicationDll), &self)) {
+        return nullptr;
+    }
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(self, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return nullptr;
+    }
+    char* folderEnd = strrchr(path, '\\');
+    size_t folderLength = folderEnd == nullptr ? 0 : static_cast<size_t>(folderEnd - path) + 1;
+    if (folderLength + sizeof ZKPOS_COMMUNICATION_DLL_NAME > sizeof path) {
+        return nullptr;
+    }
+    memcpy(path + folderLength, ZKPOS_COMMUNICATION_DLL_NAME, sizeof ZKPOS_COMMUNICATION_DLL_NAME);
+    return LoadLibraryA(path);
+}
+
 }  // namespace
 
 int CommunicationDll_Load() {
     if (m_hCommunicationDll != nullptr) {
         return 0;
     }
+    // A layer that a device maker installed on the search path wins; the one
+    // we ship beside this DLL serves when there is none.
     m_hCommunicationDll = LoadLibraryA(ZKPOS_COMMUNICATION_DLL_NAME);
+    if (m_hCommunicationDll == nullptr) {
+        m_hCommunicationDll = LoadLayerBesideThisDll();
+    }
     return m_hCommunicationDll != nullptr ? 0 : -1;
-}
-
-bool CommunicationDll_Resolves(const char* entry) {
-    return ResolveEntry<NoArgumentEntry>(entry) != nullptr;
 }
 
 int CommunicationDll_CreatePort(int kind) {
@@ -105,9 +128,21 @@ int CommunicationDll_Usb_Init(const char* portName) {
     return entry == nullptr ? -1 : Reduce(entry(portName));
 }
 
-int CommunicationDll_InitEthTCP(const char* host, int port) {
+int CommunicationDll_Eth_Init(const char* address) {
     auto entry = ResolveEntry<InitEthTCPEntry>("InitEthTCP");
-    return entry == nullptr ? -1 : Reduce(entry(host, port));
+    if (entry == nullptr) {
+        return -1;
+    }
+    EthernetAddress split;
+    if (!SplitEthernetAddress(address, &split)) {
+        PrintTrace(1,
+                   "CommunicationDll_Eth_Init: ERROR Host or Port longer than %d characters in %s",
+                   ZKPOS_ADDRESS_FIELD_SIZE - 1, address);
+        return -1;
+    }
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP = %s", split.host);
+    PrintTrace(2, "CommunicationDll_Eth_Init: IP PORT = %d", split.port);
+    return Reduce(entry(split.host, split.port));
 }
 
 int CommunicationDll_Open() {

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The trace log of ZkPosDll64.dll, its two log paths and the DLL's version text.
- *
- * The log is best-effort: nothing here reports a failure, and a line that
- * cannot be written is dropped. Each line opens, appends to and closes the
- * file, so it is on disk when PrintTrace returns and no handle is held between
- * lines.
- */
+// The trace log of ZkPosDll64.dll and its two log paths.
+//
+// The log is best-effort: nothing here reports a failure, and a line that
+// cannot be written is dropped. Each line opens, appends to and closes the
+// file, so it is on disk when PrintTrace returns and no handle is held between
+// lines.
 #include <shlobj.h>
 
 #include <cstdarg>
@@ -16,10 +14,6 @@
 #include <ctime>
 
 #include "ZkPosDll.h"
-
-/* The start of our own image: its address is the module handle of the DLL, so
-   the version is read from this file and not from the host program's. */
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 int m_iTraceLevel = 0;
 char m_strLogFileName[ZKPOS_PATH_SIZE] = "";
@@ -32,7 +26,7 @@ const char kFallbackFolder[] = "c:\\";
 const char kLogFileName[] = "\\ZkPosDll.log";
 const char kComLogFileName[] = "\\ZkLink.log";
 
-/* Appends text to the zero-terminated destination, cutting it to fit. */
+// Appends text to the zero-terminated destination, cutting it to fit.
 void AppendText(char* destination, size_t size, const char* text) {
     size_t used = strnlen(destination, size);
     if (used + 1 >= size) {
@@ -41,7 +35,7 @@ void AppendText(char* destination, size_t size, const char* text) {
     snprintf(destination + used, size - used, "%s", text);
 }
 
-/* Forms folder + file name with exactly one backslash between them. */
+// Forms folder + file name with exactly one backslash between them.
 void FormLogPath(char* destination, const char* folder, const char* fileName) {
     size_t folderLength = strlen(folder);
     if (folderLength > 0 && folder[folderLength - 1] == '\\') {
@@ -51,35 +45,6 @@ void FormLogPath(char* destination, const char* folder, const char* fileName) {
 }
 
 }  // namespace
-
-void GetDllVersion(char* destination) {
-    destination[0] = '\0';
-    char modulePath[ZKPOS_PATH_SIZE] = "";
-    HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
-    if (GetModuleFileNameA(self, modulePath, sizeof modulePath) == 0) {
-        return;
-    }
-    DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeA(modulePath, &handle);
-    if (size == 0) {
-        return;
-    }
-    void* block = malloc(size);
-    if (block == nullptr) {
-        return;
-    }
-    VS_FIXEDFILEINFO* info = nullptr;
-    UINT infoSize = 0;
-    if (GetFileVersionInfoA(modulePath, 0, size, block) &&
-        VerQueryValueA(block, "\\", reinterpret_cast<void**>(&info), &infoSize) &&
-        infoSize >= sizeof(VS_FIXEDFILEINFO)) {
-        char text[ZKPOS_VERSION_TEXT_SIZE] = "";
-        snprintf(text, sizeof text, "%0d.%02d", LOWORD(info->dwFileVersionMS) & 0xFF,
-                 LOWORD(info->dwFileVersionLS) & 0xFF);
-        memcpy(destination, text, sizeof text);
-    }
-    free(block);
-}
 
 void InitLogPaths() {
     memset(m_strLogFileName, 0, sizeof m_strLogFileName);

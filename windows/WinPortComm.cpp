@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The native methods of com.zelkor.jpos.services.WinPortComm and the port
- * state they share. The DLL does no port work itself: these functions take the
- * Java arguments apart, drive the communication layer through the binding,
- * and trace each step.
- */
+// The native methods of com.zelkor.jpos.services.WinPortComm and the port
+// state they share. The DLL does no port work itself: these functions take the
+// Java arguments apart, drive the communication layer through the binding,
+// and trace each step.
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -30,11 +28,8 @@ char* m_pPortName = nullptr;
 
 namespace {
 
-/* Room for the host and for the port text of an Ethernet address. */
-const size_t kAddressFieldSize = 20;
-const int kDefaultEthernetPort = 9100;
-/* The four constants InitSerialPort takes after the baud rate; what they
-   mean is the layer's business. */
+// The four constants InitSerialPort takes after the baud rate; what they
+// mean is the layer's business.
 const int kSerialConstantA = 1;
 const int kSerialConstantB = 7;
 const int kSerialConstantC = 0;
@@ -51,8 +46,8 @@ bool SameTextIgnoringCase(const char* text, const char* name) {
     return *text == *name;
 }
 
-/* Seconds from Java to the layer's milliseconds; values beyond the 32-bit
-   range stick at its ends rather than wrap to another sign. */
+// Seconds from Java to the layer's milliseconds; values beyond the 32-bit
+// range stick at its ends rather than wrap to another sign.
 int32_t SecondsToMilliseconds(jlong seconds) {
     int64_t milliseconds = static_cast<int64_t>(static_cast<int32_t>(seconds)) * 1000;
     if (milliseconds > INT32_MAX) {
@@ -69,8 +64,8 @@ void FreeReadBuffer() {
     m_pReadBuffer = nullptr;
 }
 
-/* A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
-   reads fail until a usable size comes. */
+// A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
+// reads fail until a usable size comes.
 void CreateReadBuffer() {
     FreeReadBuffer();
     if (m_iReadBufferSize < 0) {
@@ -86,19 +81,18 @@ void FreePortName() {
     m_pPortName = nullptr;
 }
 
-/* Ends the use of the layer: its port, its items and our hold on it. The port
-   name goes last, since the layer may read it until its port is closed. */
+// Ends the use of the layer: its port, its items and our hold on it. The port
+// name goes last, since the layer may read it until its port is closed.
 void ReleasePort() {
     CommunicationDll_Release();
     FreeReadBuffer();
     FreePortName();
 }
 
-/* The layer may keep the port name's pointer beyond the call that hands it
-   over, so the name lives in our own copy until the port is released. */
+// The layer may keep the port name's pointer beyond the call that hands it
+// over, so the name lives in our own copy until the port is released or the
+// layer has created the port that replaces it. Null when out of memory.
 const char* KeepPortName(const char* portName) {
-    // A copy from an earlier open that failed before Open can go: the port it
-    // was handed to has been replaced by the layer's next created port.
     FreePortName();
     size_t size = strlen(portName) + 1;
     m_pPortName = static_cast<char*>(malloc(size));
@@ -106,6 +100,87 @@ const char* KeepPortName(const char* portName) {
         memcpy(m_pPortName, portName, size);
     }
     return m_pPortName;
+}
+
+// Every failure of an open ends the same way: the reason, the END line and
+// -1. Nothing done before the failing step is undone.
+jlong FailOpen(int level, const char* reason) {
+    PrintTrace(level, "%s", reason);
+    PrintTrace(3, OPEN_DEVICE "END");
+    return -1;
+}
+
+// Hands the port name (and for a serial line the speed) to the port the layer
+// has just created, in the way its kind needs.
+int InitPort(const char* portName, jint baudRate) {
+    const char* keptPortName = KeepPortName(portName);
+    if (keptPortName == nullptr) {
+        return -1;
+    }
+    switch (m_iPortType) {
+        case ZKPOS_PORT_RS232:
+            return CommunicationDll_Serial_Init(keptPortName, baudRate, kSerialConstantA,
+                                                kSerialConstantB, kSerialConstantC,
+                                                kSerialConstantD);
+        case ZKPOS_PORT_ETHERNET:
+            return CommunicationDll_Eth_Init(keptPortName);
+        default:
+            return CommunicationDll_Usb_Init(keptPortName);
+    }
+}
+
+// Pushes the stored time-outs to the layer's entry for the port kind; tag
+// names the kind in the trace, null with no kind (and then nothing is called).
+int ApplyTimeouts(const char** tag) {
+    switch (m_iPortType) {
+        case ZKPOS_PORT_RS232:
+            *tag = OPEN_DEVICE "COM Port Timeout Set (COM)";
+            return CommunicationDll_Serial_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        case ZKPOS_PORT_ETHERNET:
+            *tag = OPEN_DEVICE "COM Port Timeout Set (ETH)";
+            return CommunicationDll_Eth_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        case ZKPOS_PORT_USB:
+            *tag = OPEN_DEVICE "COM Port Timeout Set (USB)";
+            return CommunicationDll_Usb_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
+        default:
+            *tag = nullptr;
+            return -1;
+    }
+}
+
+// The open from the recognition of the kind on, with both Java texts at hand.
+jlong OpenPort(const char* deviceBus, const char* portName, jint baudRate) {
+    PrintTrace(5, OPEN_DEVICE "DeviceBus = %s", deviceBus);
+    PrintTrace(5, OPEN_DEVICE "portName = %s", portName);
+    m_iPortType = GetDevicePort(deviceBus);
+    if (m_iPortType == ZKPOS_PORT_NONE) {
+        return FailOpen(1, OPEN_DEVICE "ERROR, Port non Recognized");
+    }
+    PrintTrace(5, OPEN_DEVICE "Recognized %d Port Type", m_iPortType);
+    if (CommunicationDll_CreatePort(m_iPortType) != 0) {
+        return FailOpen(1, OPEN_DEVICE "ERROR Create Port on Com DLL");
+    }
+    PrintTrace(2, OPEN_DEVICE "Create Port on Com DLL");
+    PrintTrace(3, OPEN_DEVICE "Create Port on Com DLL with %d ID", m_iPortId);
+    if (InitPort(portName, baudRate) != 0) {
+        return FailOpen(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
+    }
+    PrintTrace(2, OPEN_DEVICE "Init Port on Com DLL");
+    if (CommunicationDll_Open() != 0) {
+        return FailOpen(1, OPEN_DEVICE "ERROR Open Port on Com DLL");
+    }
+    PrintTrace(2, OPEN_DEVICE "Open Port on Com DLL");
+    // Set before the time-outs: a port that is open in the layer must be
+    // released by the next open, even when its time-outs fail below.
+    m_bPortOpened = 1;
+    const char* tag = nullptr;
+    if (ApplyTimeouts(&tag) != 0) {
+        return FailOpen(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
+    }
+    PrintTrace(2, OPEN_DEVICE "Set Timeouts on Com DLL");
+    CreateReadBuffer();
+    PrintTrace(3, OPEN_DEVICE "END");
+    return 0;
 }
 
 }  // namespace
@@ -127,33 +202,6 @@ int GetDevicePort(const char* deviceBus) {
     return ZKPOS_PORT_NONE;
 }
 
-int CommunicationDll_Eth_Init(const char* address) {
-    if (!CommunicationDll_Resolves("InitEthTCP")) {
-        return -1;
-    }
-    char host[kAddressFieldSize] = "";
-    char portText[kAddressFieldSize] = "";
-    int port = kDefaultEthernetPort;
-    const char* colon = strchr(address, ':');
-    size_t hostLength = colon != nullptr ? static_cast<size_t>(colon - address) : strlen(address);
-    size_t portLength = colon != nullptr ? strlen(colon + 1) : 0;
-    // Cutting a name could make it another host's; a long one is refused.
-    if (hostLength >= kAddressFieldSize || portLength >= kAddressFieldSize) {
-        PrintTrace(1,
-                   "CommunicationDll_Eth_Init: ERROR Host or Port longer than %d characters in %s",
-                   static_cast<int>(kAddressFieldSize - 1), address);
-        return -1;
-    }
-    memcpy(host, address, hostLength);
-    if (colon != nullptr) {
-        memcpy(portText, colon + 1, portLength);
-        port = static_cast<int>(strtol(portText, nullptr, 10));
-    }
-    PrintTrace(2, "CommunicationDll_Eth_Init: IP = %s", host);
-    PrintTrace(2, "CommunicationDll_Eth_Init: IP PORT = %d", port);
-    return CommunicationDll_InitEthTCP(host, port);
-}
-
 JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_openDevice(
     JNIEnv* env, jobject, jstring deviceBus, jstring portName, jint baudRate, jboolean debug,
     jint verbosity) {
@@ -163,98 +211,35 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_openDevice(
     InitLogPaths();
     PrintTrace(3, OPEN_DEVICE "START");
     PrintTrace(3, OPEN_DEVICE "DLL version %s", version);
-
     if (m_bPortOpened != 0) {
         PrintTrace(3, OPEN_DEVICE "DLL Already Opened. Close it");
         ReleasePort();
     }
-
     if (CommunicationDll_Load() != 0) {
-        PrintTrace(2, OPEN_DEVICE "ERROR Init %s", ZKPOS_COMMUNICATION_DLL_NAME);
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
+        return FailOpen(2, OPEN_DEVICE "ERROR Init " ZKPOS_COMMUNICATION_DLL_NAME);
     }
     PrintTrace(2, OPEN_DEVICE "Init Com DLL");
-
+    // A JVM crashes on a null string handed to GetStringUTFChars.
+    if (deviceBus == nullptr || portName == nullptr) {
+        return FailOpen(1, OPEN_DEVICE "ERROR Null DeviceBus or portName");
+    }
     const char* deviceBusText = env->GetStringUTFChars(deviceBus, nullptr);
-    const char* portNameText = env->GetStringUTFChars(portName, nullptr);
-    const char* keptPortName = portNameText != nullptr ? KeepPortName(portNameText) : nullptr;
-    if (portNameText != nullptr) {
+    // After a failed conversion the VM's exception is pending, and no JNI call
+    // but clearing it may come first.
+    const char* portNameText =
+        deviceBusText != nullptr ? env->GetStringUTFChars(portName, nullptr) : nullptr;
+    jlong result = -1;
+    if (portNameText == nullptr) {
+        env->ExceptionClear();
+        result = FailOpen(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
+    } else {
+        result = OpenPort(deviceBusText, portNameText, baudRate);
         env->ReleaseStringUTFChars(portName, portNameText);
     }
-    if (deviceBusText == nullptr || keptPortName == nullptr) {
-        // Out of memory in the VM or here: there is nothing to open with.
-        if (deviceBusText != nullptr) {
-            env->ReleaseStringUTFChars(deviceBus, deviceBusText);
-        }
-        env->ExceptionClear();
-        PrintTrace(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
+    if (deviceBusText != nullptr) {
+        env->ReleaseStringUTFChars(deviceBus, deviceBusText);
     }
-    PrintTrace(5, OPEN_DEVICE "DeviceBus = %s", deviceBusText);
-    PrintTrace(5, OPEN_DEVICE "portName = %s", keptPortName);
-
-    m_iPortType = GetDevicePort(deviceBusText);
-    env->ReleaseStringUTFChars(deviceBus, deviceBusText);
-    if (m_iPortType == ZKPOS_PORT_NONE) {
-        PrintTrace(1, OPEN_DEVICE "ERROR, Port non Recognized");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
-    }
-    PrintTrace(5, OPEN_DEVICE "Recognized %d Port Type", m_iPortType);
-
-    if (CommunicationDll_CreatePort(m_iPortType) != 0) {
-        PrintTrace(1, OPEN_DEVICE "ERROR Create Port on Com DLL");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
-    }
-    PrintTrace(2, OPEN_DEVICE "Create Port on Com DLL");
-    PrintTrace(3, OPEN_DEVICE "Create Port on Com DLL with %d ID", m_iPortId);
-
-    int result = -1;
-    if (m_iPortType == ZKPOS_PORT_RS232) {
-        result = CommunicationDll_Serial_Init(keptPortName, baudRate, kSerialConstantA,
-                                              kSerialConstantB, kSerialConstantC, kSerialConstantD);
-    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
-        result = CommunicationDll_Eth_Init(keptPortName);
-    } else {
-        result = CommunicationDll_Usb_Init(keptPortName);
-    }
-    if (result != 0) {
-        PrintTrace(1, OPEN_DEVICE "ERROR Init Port on Com DLL");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
-    }
-    PrintTrace(2, OPEN_DEVICE "Init Port on Com DLL");
-
-    if (CommunicationDll_Open() != 0) {
-        PrintTrace(1, OPEN_DEVICE "ERROR Open Port on Com DLL");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
-    }
-    PrintTrace(2, OPEN_DEVICE "Open Port on Com DLL");
-    // Set before the time-outs: a port that is open in the layer must be
-    // released by the next open, even when its time-outs fail below.
-    m_bPortOpened = 1;
-
-    if (m_iPortType == ZKPOS_PORT_RS232) {
-        result = CommunicationDll_Serial_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
-        result = CommunicationDll_Eth_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-    } else {
-        result = CommunicationDll_Usb_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-    }
-    if (result != 0) {
-        PrintTrace(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
-        PrintTrace(3, OPEN_DEVICE "END");
-        return -1;
-    }
-    PrintTrace(2, OPEN_DEVICE "Set Timeouts on Com DLL");
-
-    CreateReadBuffer();
-    PrintTrace(3, OPEN_DEVICE "END");
-    return 0;
+    return result;
 }
 
 JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_WinPortComm_closeDevice(JNIEnv*, jobject) {
@@ -289,6 +274,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(
         return nullptr;
     }
     env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(m_pReadBuffer));
+    // Deliberately no END line here: a successful read ends with its "Read"
+    // line, as the trace has always shown it and log readers expect.
     return bytes;
 }
 
@@ -341,18 +328,8 @@ JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_WinPortComm_SetDeviceTimeou
 
     // The kind alone decides: with no layer loaded the binding fails, and the
     // values still wait for the next open.
-    int result = -1;
     const char* tag = nullptr;
-    if (m_iPortType == ZKPOS_PORT_RS232) {
-        result = CommunicationDll_Serial_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-        tag = OPEN_DEVICE "COM Port Timeout Set (COM)";
-    } else if (m_iPortType == ZKPOS_PORT_ETHERNET) {
-        result = CommunicationDll_Eth_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-        tag = OPEN_DEVICE "COM Port Timeout Set (ETH)";
-    } else if (m_iPortType == ZKPOS_PORT_USB) {
-        result = CommunicationDll_Usb_SetTimeout(m_iWriteTimeoutMs, m_iReadTimeoutMs);
-        tag = OPEN_DEVICE "COM Port Timeout Set (USB)";
-    }
+    int result = ApplyTimeouts(&tag);
     if (tag == nullptr) {
         PrintTrace(1, OPEN_DEVICE "COM Port not Init");
         PrintTrace(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");

@@ -2,24 +2,20 @@
 #include "LoopbackPeer.h"
 
 #include <arpa/inet.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "DeviceIo.h"
 
 namespace zkpos_test {
 
 namespace {
-
-long NowMs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
 
 struct sockaddr_in DeviceAddress() {
     struct sockaddr_in address;
@@ -51,6 +47,15 @@ LoopbackPeer::LoopbackPeer(int backlog) {
 }
 
 LoopbackPeer::~LoopbackPeer() {
+    stopping_ = true;
+    int echoConnection = echoConnection_.exchange(-1);
+    if (echoConnection >= 0) {
+        // Wakes the echoing device from its read; it closes the socket.
+        shutdown(echoConnection, SHUT_RDWR);
+    }
+    if (echo_.joinable()) {
+        echo_.join();
+    }
     CloseConnection();
     for (int filler : fillers_) {
         close(filler);
@@ -71,38 +76,11 @@ bool LoopbackPeer::Accept(int timeoutMs) {
 }
 
 bool LoopbackPeer::Send(const std::string& bytes) {
-    size_t sent = 0;
-    while (sent < bytes.size()) {
-        ssize_t n = send(connection_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-            return false;
-        }
-        sent += static_cast<size_t>(n);
-    }
-    return true;
+    return SendBytes(connection_, bytes, 5000);
 }
 
 std::string LoopbackPeer::Receive(size_t count, int timeoutMs) {
-    std::string received;
-    long deadline = NowMs() + timeoutMs;
-    while (received.size() < count) {
-        long left = deadline - NowMs();
-        if (left <= 0) {
-            break;
-        }
-        struct pollfd wait = {connection_, POLLIN, 0};
-        if (poll(&wait, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        char chunk[4096];
-        size_t wanted = count - received.size();
-        ssize_t n = recv(connection_, chunk, wanted < sizeof(chunk) ? wanted : sizeof(chunk), 0);
-        if (n <= 0) {
-            break;
-        }
-        received.append(chunk, static_cast<size_t>(n));
-    }
-    return received;
+    return ReceiveBytes(connection_, count, timeoutMs);
 }
 
 void LoopbackPeer::CloseConnection() {
@@ -110,6 +88,50 @@ void LoopbackPeer::CloseConnection() {
         close(connection_);
         connection_ = -1;
     }
+}
+
+void LoopbackPeer::ResetConnection() {
+    if (connection_ >= 0) {
+        struct linger reset = {1, 0};
+        setsockopt(connection_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    CloseConnection();
+}
+
+void LoopbackPeer::ShutdownOutput() {
+    if (connection_ >= 0) {
+        shutdown(connection_, SHUT_WR);
+    }
+}
+
+void LoopbackPeer::Echo() {
+    if (echo_.joinable()) {
+        echo_.join();
+    }
+    echo_ = std::thread([this] {
+        struct pollfd wait = {listener_, POLLIN, 0};
+        long deadline = NowMs() + 10000;
+        while (!stopping_ && poll(&wait, 1, 100) == 0 && NowMs() < deadline) {
+        }
+        if (stopping_ || (wait.revents & POLLIN) == 0) {
+            return;
+        }
+        int connection = accept(listener_, nullptr, nullptr);
+        if (connection < 0) {
+            return;
+        }
+        echoConnection_ = connection;
+        char chunk[8192];
+        ssize_t n;
+        while (!stopping_ && (n = recv(connection, chunk, sizeof chunk, 0)) > 0) {
+            echoed_ += n;
+            if (!SendBytes(connection, std::string(chunk, static_cast<size_t>(n)), 10000)) {
+                break;
+            }
+        }
+        echoConnection_ = -1;
+        close(connection);
+    });
 }
 
 bool LoopbackPeer::FillAcceptQueue() {

@@ -5,9 +5,10 @@
 #ifndef ZKPOS_TESTS_SUPPORT_LOOPBACKPEER_H
 #define ZKPOS_TESTS_SUPPORT_LOOPBACKPEER_H
 
-#include <stddef.h>
-
+#include <atomic>
+#include <cstddef>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zkpos_test {
@@ -35,6 +36,17 @@ public:
     std::string Receive(size_t count, int timeoutMs);
     // Closes the accepted connection, as a device that goes away.
     void CloseConnection();
+    // Closes it with a reset instead of an orderly end.
+    void ResetConnection();
+    // Ends the device's sending on the accepted connection (the library
+    // reads the end of the stream) while it still receives.
+    void ShutdownOutput();
+
+    // From now on a device of its own answers the next connection (within
+    // 10 s) by sending back every byte it receives, until either side ends.
+    void Echo();
+    // The bytes the echoing device has received so far.
+    long Echoed() const { return echoed_; }
 
     // Makes the listener stop answering: connects from here until the
     // accept queue is full, so that the kernel drops every further SYN and
@@ -47,6 +59,10 @@ private:
     int connection_ = -1;
     std::vector<int> fillers_;
     std::string error_;
+    std::thread echo_;
+    std::atomic<int> echoConnection_{-1};
+    std::atomic<bool> stopping_{false};
+    std::atomic<long> echoed_{0};
 };
 
 }  // namespace zkpos_test

@@ -1,27 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "PtyPair.h"
 
-#include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "DeviceIo.h"
+
 namespace zkpos_test {
-
-namespace {
-
-long NowMs() {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
-}  // namespace
 
 PtyPair::PtyPair() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
@@ -60,33 +51,22 @@ PtyPair::PtyPair() {
 }
 
 PtyPair::~PtyPair() {
+    HangUp();
+}
+
+void PtyPair::HangUp() {
     if (slave_ >= 0) {
         close(slave_);
+        slave_ = -1;
     }
     if (master_ >= 0) {
         close(master_);
+        master_ = -1;
     }
 }
 
 bool PtyPair::Send(const std::string& bytes) {
-    size_t sent = 0;
-    long deadline = NowMs() + 5000;
-    while (sent < bytes.size()) {
-        ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
-        }
-        if (NowMs() > deadline) {
-            return false;
-        }
-        struct pollfd wait = {master_, POLLOUT, 0};
-        poll(&wait, 1, 50);
-    }
-    return true;
+    return SendBytes(master_, bytes, 5000);
 }
 
 size_t PtyPair::Queued() const {
@@ -109,27 +89,7 @@ bool PtyPair::WaitQueued(size_t count, int timeoutMs) const {
 }
 
 std::string PtyPair::Receive(size_t count, int timeoutMs) {
-    std::string received;
-    long deadline = NowMs() + timeoutMs;
-    while (received.size() < count) {
-        long left = deadline - NowMs();
-        if (left <= 0) {
-            break;
-        }
-        struct pollfd wait = {master_, POLLIN, 0};
-        if (poll(&wait, 1, static_cast<int>(left)) <= 0) {
-            continue;
-        }
-        char chunk[4096];
-        size_t wanted = count - received.size();
-        ssize_t n = read(master_, chunk, wanted < sizeof(chunk) ? wanted : sizeof(chunk));
-        if (n > 0) {
-            received.append(chunk, static_cast<size_t>(n));
-        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            break;
-        }
-    }
-    return received;
+    return ReceiveBytes(master_, count, timeoutMs);
 }
 
 }  // namespace zkpos_test

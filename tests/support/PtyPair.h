@@ -5,7 +5,7 @@
 #ifndef ZKPOS_TESTS_SUPPORT_PTYPAIR_H
 #define ZKPOS_TESTS_SUPPORT_PTYPAIR_H
 
-#include <stddef.h>
+#include <cstddef>
 
 #include <string>
 
@@ -37,6 +37,9 @@ public:
     // Collects what the library wrote to the slave, until count bytes have
     // come or timeoutMs has passed without them.
     std::string Receive(size_t count, int timeoutMs);
+    // The device hangs up: the master closes, which ends the line for the
+    // library and takes the slave's node away. The pair is unusable after.
+    void HangUp();
 
 private:
     int master_ = -1;

@@ -465,6 +465,10 @@ void TestJniEnv::SetGetByteArrayElementsFails(bool fails) {
     getElementsFails_ = fails;
 }
 
+void TestJniEnv::SetGetStringUTFCharsFails(bool fails) {
+    getStringFails_ = fails;
+}
+
 jbyteArray TestJniEnv::NewByteArray(jsize length) {
     ++newByteArrayCalls_;
     if (length < 0) {
@@ -542,6 +546,10 @@ const char* TestJniEnv::GetStringChars(jstring text) {
     const Object& object = *Find(text, "GetStringUTFChars");
     if (object.kind != Object::kString) {
         Fatal("GetStringUTFChars was given a reference that is not a string");
+    }
+    if (getStringFails_) {
+        pending_ = outOfMemory_;
+        return nullptr;
     }
     char* chars = static_cast<char*>(std::malloc(object.text.size() + 1));
     if (chars == nullptr) {

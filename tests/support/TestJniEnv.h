@@ -52,6 +52,8 @@ public:
     void SetNewByteArrayFails(bool fails);
     // The same for GetByteArrayElements, which a JVM may fail to copy.
     void SetGetByteArrayElementsFails(bool fails);
+    // The same for GetStringUTFChars, which a JVM may fail to convert.
+    void SetGetStringUTFCharsFails(bool fails);
     // True while an exception is pending: one the library left behind
     // reaches the Java caller, which the libraries never allow.
     bool ExceptionPending() const { return pending_ != nullptr; }
@@ -108,6 +110,7 @@ private:
     jthrowable pending_ = nullptr;
     bool newByteArrayFails_ = false;
     bool getElementsFails_ = false;
+    bool getStringFails_ = false;
     int newByteArrayCalls_ = 0;
     int getElementsCalls_ = 0;
     int getStringCalls_ = 0;

@@ -73,9 +73,18 @@ void WriteAll(int fd, const std::string& bytes) {
 }
 
 // The simulator as a child process, stopped and reaped by the destructor.
+// Unless a case sets its own --seconds, the simulator stops by itself after a
+// minute, so that a test killed before its destructor leaves nothing running.
 class Simulator {
 public:
     explicit Simulator(std::vector<std::string> arguments) {
+        bool limited = false;
+        for (const std::string& argument : arguments) {
+            limited = limited || argument == "--seconds" || argument == "--version";
+        }
+        if (!limited) {
+            arguments.insert(arguments.end(), {"--seconds", "60"});
+        }
         int out[2];
         EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
         pid_ = fork();
@@ -320,6 +329,12 @@ TEST(SimulatorTest, StopsOnSigtermAndSigint) {
         kill(simulator.Pid(), stopSignal);
         EXPECT_EQ(simulator.ExitStatus(milliseconds(3000)), 0) << strsignal(stopSignal);
     }
+}
+
+TEST(SimulatorTest, NamesItsVersionOnTheFirstLine) {
+    Simulator simulator({"--version"});
+    EXPECT_EQ(simulator.Announced("zkpos-simulator"), ZKPOS_VERSION);
+    EXPECT_EQ(simulator.ExitStatus(milliseconds(3000)), 0);
 }
 
 TEST(SimulatorTest, RefusesUnknownOptionsAndBadNumbers) {

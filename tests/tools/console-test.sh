@@ -72,6 +72,24 @@ expect_one_error_line() {
         fail "expected one line 'error: $1...' on stderr, got:"$'\n'"$err"
 }
 
+# A refusal: status 2 and one error line that says why.
+expect_refused() {
+    expect_status 2
+    expect_one_error_line "$1"
+}
+
+# A failed open: status 3, the reason on the error line, then the facts, indented.
+expect_open_failed() {
+    expect_status 3
+    grep -q "^error: open failed: $1" "$scratch/err" ||
+        fail "expected 'error: open failed: $1...' on stderr, got:"$'\n'"$err"
+    grep -q '^  - ' "$scratch/err" || fail "no facts under the reason:"$'\n'"$err"
+}
+
+expect_err() {
+    grep -qF -- "$1" "$scratch/err" || fail "no line '$1' on stderr:"$'\n'"$err"
+}
+
 expect_trace() {
     grep -qF -- "$1" /var/log/ZkPosSoLog.txt 2>/dev/null ||
         fail "no trace line with '$1' in /var/log/ZkPosSoLog.txt"
@@ -184,12 +202,91 @@ bad-arguments)
 failed-open)
     # Nothing listens on 127.0.0.1:9100 in this private network.
     run_console -e 'open tcp 127.0.0.1 --write-timeout 2 --trace 1'
-    expect_status 3
-    expect_one_error_line 'open failed: 127.0.0.1 on bus Ethernet did not open'
+    expect_open_failed 'The connection to 127.0.0.1 port 9100 was refused.'
     expect_trace 'ZkPosSo::OpenEthernetPort --> Error in connection()'
+    grep -q 'add --trace' "$scratch/err" && fail "the old advice is still given: $err"
     run_console -e 'open serial /dev/zkpos-no-such-port'
-    expect_status 3
-    expect_one_error_line 'open failed: /dev/zkpos-no-such-port on bus RS232'
+    expect_open_failed 'The serial port /dev/zkpos-no-such-port does not exist on this machine.'
+    expect_err '  - serial devices here: '
+    run_console -e 'open tcp zkpos-no-such-host.invalid'
+    expect_open_failed 'The host name "zkpos-no-such-host.invalid" does not resolve'
+    ;;
+mistakes-refused)
+    # Each of these used to pass silently and do something else than asked.
+    run_console -e 'open tcpp 127.0.0.1'
+    expect_refused "open: unknown bus 'tcpp'; the buses are serial (RS232) and tcp (Ethernet)"
+    run_console -e 'open serial /dev/zkpos-port 115200'
+    expect_refused "open: baud rate '115200' is not one the library sets; use 9600, 19200, 38400 or 57600"
+    run_console -e 'open tcp 127.0.0.1 9101'
+    expect_refused "open: a TCP device takes no baud rate ('9101'); the Linux library always connects to TCP port 9100"
+    run_console -e 'open tcp 127.0.0.1:9101'
+    expect_refused "open: the Linux library takes no port in the address ('127.0.0.1:9101'): it always connects to TCP port 9100, so write open tcp 127.0.0.1"
+    run_console -e 'send <EXT>'
+    expect_refused 'unknown name <EXT>; the names are <NUL> <SOH> <STX> <ETX>'
+    run_console -e 'open tcp 127.0.0.1 --read-timeout 0'
+    expect_refused 'open: on TCP a time-out of 0 means no limit: a read waits for ever'
+    # A literal angle bracket still goes through, escaped.
+    start_simulator --no-pty
+    run_console -e 'open tcp 127.0.0.1' -e 'send <STX>\<EXT> a<b<ETX>' -e read -e 'timeout 0 0'
+    expect_status 2
+    expect_out 'received 12 bytes: <ACK><STX>\<EXT> a<b<ETX>'
+    expect_one_error_line 'timeout: on TCP a time-out of 0 means no limit'
+    # Confirmed, the time-out of 0 is taken, and on serial it needs no confirmation at all.
+    run_console -e 'open tcp 127.0.0.1' -e 'timeout 5 0 --forever' -e 'open tcp 127.0.0.1 --forever'
+    expect_status 0
+    expect_out 'time-outs: write 5 s, read 0 s'
+    expect_out 'opened 127.0.0.1 on bus Ethernet'
+    ;;
+system-console)
+    # This run's mount namespace gets a console list that names the simulator's terminal.
+    start_simulator
+    consoles=/sys/class/tty/console/active
+    [ -e "$consoles" ] || consoles=/proc/consoles
+    printf '%s\n' "${pty#/dev/}" >"$scratch/consoles"
+    mount --bind "$scratch/consoles" "$consoles" || fail "cannot stand in for $consoles"
+    run_console -e "open serial $pty"
+    expect_refused "open: $pty is the system console of this machine"
+    expect_err 'Add --force if the device really is there'
+    run_console -e "open serial $pty --force" -e 'send <STX>x<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
+    expect_status 0
+    expect_out "opened $pty on bus RS232"
+    expect_out 'received 4 bytes: <ACK><STX>x<ETX>'
+    run_console -e ports
+    expect_status 0
+    # What is listed depends on the machine; every line must say who may use the device.
+    grep -qvE '^(/dev/[^ ]+  [^ :]+:[^ ]+ [-c][-rwxsStT]{9}  (read/write|no access) for root(  WARNING: the system console)?|no serial devices here .*|> ports)$' \
+        "$scratch/out" && fail "a ports line of another shape:"$'\n'"$out"
+    ;;
+trace-not-writable)
+    # A service account may not write /var/log: the console says so instead of promising a trace.
+    start_simulator --no-pty
+    # The build tree may be closed to nobody (a checkout under /root): nobody runs
+    # copies of the library and the jars the launcher names, in a directory open to all.
+    copies=$scratch/for-nobody
+    mkdir -m 755 "$copies"
+    chmod 711 "$scratch"
+    cp "$(sed -n 's/.*-Dzkpos.library="\([^"]*\)".*/\1/p' "$console")" "$copies/library.so"
+    class_path=
+    IFS=: read -r -a jars <<<"$(sed -n 's/.*-cp "\([^"]*\)".*/\1/p' "$console")"
+    for jar in "${jars[@]}"; do
+        cp "$jar" "$copies/" && class_path+=${class_path:+:}$copies/$(basename "$jar")
+    done
+    chmod 644 "$copies"/*
+    timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups java -Dzkpos.library="$copies/library.so" \
+        -cp "$class_path" com.zelkor.jpos.console.ZkPosConsole \
+        -e 'open tcp 127.0.0.1 --trace 5' -e close >"$scratch/out" 2>"$scratch/err" </dev/null
+    status=$? out=$(cat "$scratch/out") err=$(cat "$scratch/err")
+    expect_status 0
+    expect_out 'warning: Tracing is on, but the user nobody cannot write /var/log/ZkPosSoLog.txt'
+    grep -q 'trace level 5 in' "$scratch/out" && fail "the console still claims a trace: $out"
+    ;;
+version)
+    run_console --version
+    expect_status 0
+    simulator_version=$("$simulator" --version)
+    [[ "$out" =~ ^zkpos-console\ [0-9]+(\.[0-9]+)+$ ]] || fail "not a version line: '$out'"
+    [ "${out#zkpos-console }" = "${simulator_version#zkpos-simulator }" ] ||
+        fail "console '$out' and simulator '$simulator_version' disagree"
     ;;
 failed-write)
     run_console -e 'send <STX>x<ETX>'

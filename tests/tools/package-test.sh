@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds the .deb with CPack, unpacks it into a scratch root with dpkg -x and
-# runs the console from there against the simulator from there:
-#   package-test.sh BUILD_DIR SCRATCH_DIR
-# Runs inside tests/support/private-run.sh (the simulator takes 127.0.0.1:9100).
+# Builds the Debian packages with CPack, has lintian check them, installs them
+# with dpkg into a scratch root and uses them from there:
+#   package-test.sh amd64 VERSION BUILD_DIR SCRATCH_DIR
+#     zkpos: contents, version, stripped binaries, Depends, the console from
+#     the root against the simulator from the root, the trace file made by
+#     postinst and turned over by the logrotate rule, removal and purge;
+#   package-test.sh i386 VERSION BUILD_DIR SCRATCH_DIR AMD64_BUILD_DIR
+#     zkpos-i386 beside zkpos (built from AMD64_BUILD_DIR): both install into
+#     one root, a 32-bit JVM serves the installed console with the installed
+#     libZkPosSo.so, and removing one leaves the other whole.
+# Runs inside tests/support/private-run.sh (the simulator takes
+# 127.0.0.1:9100, the library writes /var/log/ZkPosSoLog.txt) and as root,
+# since the packages' files belong to root and the trace file to dialout.
+# Exit status 77: the i386 test found no amd64 build tree to pair with.
 set -uo pipefail
 
-build=$1
-scratch=$2
+mode=$1
+version=$2
+build=$3
+scratch=$4
+amd64_build=${5:-}
 
 if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
     echo "package-test: run me through tests/support/private-run.sh" >&2
     exit 1
+fi
+if [ "$mode" = i386 ] && [ ! -f "$amd64_build/CPackConfig.cmake" ]; then
+    echo "package-test: no amd64 build tree in $amd64_build to install beside; build the linux-x64 preset first" >&2
+    exit 77
 fi
 
 rm -rf "$scratch"
@@ -27,68 +44,285 @@ trap cleanup EXIT
 
 failures=0
 fail() {
-    echo "FAIL [package]: $*" >&2
+    echo "FAIL [package $mode]: $*" >&2
     failures=$((failures + 1))
 }
-
-(cd "$scratch" && timeout 240 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" \
-    >"$scratch/cpack.log" 2>&1) || {
-    cat "$scratch/cpack.log" >&2
-    echo "package-test: cpack failed" >&2
-    exit 1
-}
-debs=("$scratch"/out/*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || {
-    echo "package-test: expected one .deb, found: ${debs[*]}" >&2
-    exit 1
-}
-deb=${debs[0]}
-echo "package-test: $(basename "$deb")"
-
-[ "$(dpkg-deb -f "$deb" Architecture)" = amd64 ] || fail "architecture is not amd64"
-dpkg-deb -f "$deb" Depends | grep -q 'java11-runtime-headless' || fail "no Java runtime in Depends"
-listing=$(dpkg-deb -c "$deb")
-contents=$(awk '{print $NF}' <<<"$listing")
-for file in ./usr/lib/jni/libZkPosSo64.so ./usr/share/java/zkpos.jar \
-    ./usr/share/java/zkpos-console.jar ./usr/bin/zkpos-console ./usr/bin/zkpos-simulator; do
-    grep -qxF "$file" <<<"$contents" || fail "$file is not in the package"
-done
-grep -q '^-rwxr-xr-x .* ./usr/bin/zkpos-console$' <<<"$listing" ||
-    fail "the launcher is not executable"
-
-root=$scratch/root
-dpkg -x "$deb" "$root" || {
-    echo "package-test: dpkg -x failed" >&2
+die() {
+    echo "package-test: $*" >&2
     exit 1
 }
 
-"$root/usr/bin/zkpos-simulator" --no-pty --seconds 60 >"$scratch/simulator.out" 2>/dev/null &
-simulator_pid=$!
-for _ in $(seq 100); do
-    grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
-    sleep 0.05
-done
+# make_packages BUILD_DIR OUT_DIR: runs CPack; OUT_DIR then holds the .deb
+# and the -dbgsym .ddeb.
+make_packages() {
+    (cd "$scratch" && timeout 400 cpack -G DEB --config "$1/CPackConfig.cmake" -B "$2" \
+        >"$2.log" 2>&1) || {
+        cat "$2.log" >&2
+        die "cpack failed for $1"
+    }
+}
 
-console=$root/usr/bin/zkpos-console
-timeout 60 "$console" -e 'open tcp 127.0.0.1 --trace 3' -e 'send <STX>installed<ETX>' -e read \
-    >"$scratch/console.out" 2>&1 </dev/null
-status=$?
-[ "$status" -eq 0 ] || fail "the installed console exited with $status"
-grep -qF 'received 12 bytes: <ACK><STX>installed<ETX>' "$scratch/console.out" ||
-    fail "no echo from the simulator in:"$'\n'"$(cat "$scratch/console.out")"
-grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
-    fail "the installed library wrote no trace"
+# one_file GLOB: the single file that GLOB names.
+one_file() {
+    local matches=($1)
+    [ ${#matches[@]} -eq 1 ] && [ -f "${matches[0]}" ] || die "expected one file for $1, found: ${matches[*]}"
+    echo "${matches[0]}"
+}
 
-# The console uses the library of its own installation, not one of the build tree.
-mv "$root/usr/lib/jni/libZkPosSo64.so" "$scratch/moved.so"
-timeout 60 "$console" -e 'open tcp 127.0.0.1' >"$scratch/console.out" 2>&1 </dev/null
-status=$?
-[ "$status" -eq 5 ] || fail "without its library the installed console exited with $status, not 5"
-grep -qF "tried the file $root/usr/lib/jni/libZkPosSo64.so" "$scratch/console.out" ||
-    fail "the console did not look for $root/usr/lib/jni/libZkPosSo64.so:"$'\n'"$(cat "$scratch/console.out")"
+# check_lintian PACKAGE...: lintian has nothing to say about any of them.
+check_lintian() {
+    local as_root=()
+    [ "$(id -u)" -eq 0 ] && as_root=(--allow-root)
+    local report
+    report=$(timeout 300 lintian "${as_root[@]}" "$@" 2>&1)
+    [ -z "$report" ] || fail "lintian reports:"$'\n'"$report"
+}
+
+# check_stripped DEB DDEB: every ELF file of DEB has no symbol table, points
+# to its debug file, and that debug file, with the symbols, is in DDEB.
+check_stripped() {
+    local deb=$1 ddeb=$2 tree=$scratch/stripped
+    rm -rf "$tree" && mkdir -p "$tree"
+    dpkg-deb -x "$deb" "$tree/deb" && dpkg-deb -x "$ddeb" "$tree/ddeb" || die "dpkg-deb -x failed"
+    local elves=0 file build_id sections
+    while IFS= read -r file; do
+        [[ $(file -b "$file") == ELF* ]] || continue
+        elves=$((elves + 1))
+        sections=$(readelf -S "$file" 2>/dev/null)
+        grep -q ' \.symtab ' <<<"$sections" && fail "${file#"$tree/deb"} is not stripped"
+        grep -q ' \.gnu_debuglink ' <<<"$sections" || fail "${file#"$tree/deb"} names no debug file"
+        build_id=$(readelf -n "$file" 2>/dev/null | sed -n 's/^ *Build ID: *//p')
+        local debug=$tree/ddeb/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
+        if [ -z "$build_id" ] || [ ! -f "$debug" ]; then
+            fail "the debug file of ${file#"$tree/deb"} (build id '$build_id') is not in $(basename "$ddeb")"
+        elif ! grep -q ' \.debug_info ' <<<"$(readelf -S "$debug" 2>/dev/null)"; then
+            fail "the debug file of ${file#"$tree/deb"} holds no debug information"
+        fi
+    done < <(find "$tree/deb" -type f)
+    [ "$elves" -gt 0 ] || fail "no ELF file in $(basename "$deb")"
+}
+
+# check_version DEB: the package, the file name and the changelog's latest
+# entry all carry the project's version.
+check_version() {
+    local deb=$1 package
+    package=$(dpkg-deb -f "$deb" Package)
+    [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] ||
+        fail "$package has version $(dpkg-deb -f "$deb" Version), not $version"
+    [[ $(basename "$deb") == "${package}_${version}_"* ]] || fail "$(basename "$deb") is not named after $version"
+    dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/$package/changelog.gz" | gzip -dc \
+        >"$scratch/changelog" || fail "$package has no usr/share/doc/$package/changelog.gz"
+    [ "$(dpkg-parsechangelog -l "$scratch/changelog" -S Version 2>/dev/null)" = "$version" ] ||
+        fail "the changelog of $package starts at $(dpkg-parsechangelog -l "$scratch/changelog" -S Version), not $version"
+}
+
+# new_root DIR: an empty system for dpkg --root.
+new_root() {
+    mkdir -p "$1/var/lib/dpkg/info" "$1/var/lib/dpkg/updates" "$1/var/log"
+    : >"$1/var/lib/dpkg/status"
+}
+
+# in_root ROOT DPKG-ARGUMENT...: dpkg on the scratch root. The maintainer
+# scripts run outside a chroot with DPKG_ROOT set, as for any --root install;
+# the packages' dependencies are the host's, not the scratch root's.
+in_root() {
+    local root=$1
+    shift
+    timeout 120 dpkg --root="$root" --force-script-chrootless --force-depends "$@" >>"$scratch/dpkg.log" 2>&1
+}
+
+# owner_and_mode FILE: "user:group mode".
+owner_and_mode() {
+    stat -c '%U:%G %a' "$1" 2>/dev/null
+}
+
+start_simulator() {
+    "$1" --no-pty --seconds 120 >"$scratch/simulator.out" 2>/dev/null &
+    simulator_pid=$!
+    for _ in $(seq 100); do
+        grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && return
+        sleep 0.05
+    done
+    fail "the simulator $1 did not start:"$'\n'"$(cat "$scratch/simulator.out")"
+}
+
+# echo_check NAME COMMAND...: COMMAND is a console invocation; it must open
+# the simulator over TCP and get NAME echoed back.
+echo_check() {
+    local name=$1
+    shift
+    timeout 60 "$@" -e 'open tcp 127.0.0.1 --trace 3' -e "send <STX>$name<ETX>" -e read \
+        >"$scratch/console.out" 2>&1 </dev/null
+    local status=$?
+    [ "$status" -eq 0 ] || fail "the console ($*) exited with $status:"$'\n'"$(cat "$scratch/console.out")"
+    grep -qF "<ACK><STX>$name<ETX>" "$scratch/console.out" ||
+        fail "no echo of $name from the simulator in:"$'\n'"$(cat "$scratch/console.out")"
+}
+
+test_amd64() {
+    make_packages "$build" "$scratch/out"
+    local deb ddeb root=$scratch/root
+    deb=$(one_file "$scratch/out/*.deb") || exit 1
+    ddeb=$(one_file "$scratch/out/*.ddeb") || exit 1
+    echo "package-test: $(basename "$deb") $(basename "$ddeb")"
+
+    check_lintian "$deb" "$ddeb"
+    check_version "$deb"
+    check_stripped "$deb" "$ddeb"
+
+    [ "$(dpkg-deb -f "$deb" Package)" = zkpos ] || fail "the package is not called zkpos"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = amd64 ] || fail "architecture is not amd64"
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    # The simulator is C++ and needs libstdc++ and libgcc besides libc; the
+    # jar needs a Java runtime.
+    for needed in 'libc6 (>= ' 'libstdc++6 (>= ' 'libgcc-s1 (>= ' 'java11-runtime-headless'; do
+        grep -qF "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
+    done
+    [ "$(dpkg-deb -f "$deb" Description | head -1 | wc -c)" -le 80 ] || fail "the synopsis is 80 characters or more"
+
+    new_root "$root"
+    in_root "$root" --install "$deb" "$ddeb" || die "dpkg --install failed:"$'\n'"$(cat "$scratch/dpkg.log")"
+
+    local file
+    for file in usr/lib/jni/libZkPosSo64.so usr/share/java/zkpos-$version.jar usr/share/zkpos/zkpos-console.jar \
+        usr/bin/zkpos-console usr/bin/zkpos-simulator usr/share/man/man1/zkpos-console.1.gz \
+        usr/share/man/man1/zkpos-simulator.1.gz usr/share/doc/zkpos/copyright etc/logrotate.d/zkpos; do
+        [ -f "$root/$file" ] || fail "/$file is not installed"
+    done
+    [ "$(readlink "$root/usr/share/java/zkpos.jar")" = "zkpos-$version.jar" ] ||
+        fail "/usr/share/java/zkpos.jar is no link to zkpos-$version.jar"
+    [ -x "$root/usr/bin/zkpos-console" ] || fail "the launcher is not executable"
+    grep -qx 'License: Apache-2.0' "$root/usr/share/doc/zkpos/copyright" || fail "the copyright names no licence"
+    # The manual pages come from the programs' --help and carry the version.
+    local page text
+    for page in zkpos-console zkpos-simulator; do
+        text=$(gzip -dc "$root/usr/share/man/man1/$page.1.gz")
+        grep -q "^\.TH .*\"$page $version\"" <<<"$text" ||
+            fail "the manual page of $page does not carry $version"
+        grep -qF "usage: ${page/-/\\-}" <<<"$text" ||
+            fail "the manual page of $page does not show the program's usage"
+    done
+    grep -qF "/var/log/ZkPosSoLog.txt" "$root/etc/logrotate.d/zkpos" || fail "the logrotate rule names another file"
+    grep -q '^ /etc/logrotate.d/zkpos ' <<<"$(dpkg --root="$root" --status zkpos)" ||
+        fail "/etc/logrotate.d/zkpos is not a conffile"
+
+    # postinst made the trace file, writable by the serial ports' group.
+    local log=$root/var/log/ZkPosSoLog.txt
+    [ "$(owner_and_mode "$log")" = "root:dialout 664" ] ||
+        fail "postinst left $log as '$(owner_and_mode "$log")', not 'root:dialout 664'"
+
+    # The installed console and simulator work from the root, and the console
+    # takes the library of its own installation.
+    start_simulator "$root/usr/bin/zkpos-simulator"
+    echo_check installed "$root/usr/bin/zkpos-console"
+    grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
+        fail "the installed library wrote no trace"
+    echo_check by-jar java -Dzkpos.library="$root/usr/lib/jni/libZkPosSo64.so" \
+        -jar "$root/usr/share/zkpos/zkpos-console.jar"
+    mv "$root/usr/lib/jni/libZkPosSo64.so" "$scratch/moved.so"
+    timeout 60 "$root/usr/bin/zkpos-console" -e 'open tcp 127.0.0.1' >"$scratch/console.out" 2>&1 </dev/null
+    local status=$?
+    [ "$status" -eq 5 ] || fail "without its library the installed console exited with $status, not 5"
+    grep -qF "tried the file $root/usr/lib/jni/libZkPosSo64.so" "$scratch/console.out" ||
+        fail "the console did not look for $root/usr/lib/jni/libZkPosSo64.so:"$'\n'"$(cat "$scratch/console.out")"
+    mv "$scratch/moved.so" "$root/usr/lib/jni/libZkPosSo64.so"
+
+    # The rule turns the trace over: the old lines move to .1, and the new
+    # file has the rights postinst gives. This /var/log is the private one.
+    logrotate --state "$scratch/logrotate.state" --force "$root/etc/logrotate.d/zkpos" \
+        >"$scratch/logrotate.out" 2>&1 && [ ! -s "$scratch/logrotate.out" ] ||
+        fail "logrotate failed or complained:"$'\n'"$(cat "$scratch/logrotate.out")"
+    grep -qF 'm_iDeviceType 2' /var/log/ZkPosSoLog.txt.1 2>/dev/null || fail "logrotate kept no old trace in .1"
+    [ "$(owner_and_mode /var/log/ZkPosSoLog.txt)" = "root:dialout 664" ] ||
+        fail "after rotation the trace file is '$(owner_and_mode /var/log/ZkPosSoLog.txt)'"
+    echo_check rotated "$root/usr/bin/zkpos-console"
+    grep -qF 'm_iDeviceType 2' /var/log/ZkPosSoLog.txt || fail "the library did not trace into the new file"
+
+    # Removal keeps the rule (a conffile) and the trace; purge drops the rule
+    # and still keeps the trace, which holds what the services logged.
+    echo kept >>"$log"
+    in_root "$root" --remove zkpos-dbgsym zkpos || fail "dpkg --remove failed"
+    [ -f "$root/etc/logrotate.d/zkpos" ] || fail "removal dropped the logrotate rule"
+    [ ! -e "$root/usr/bin/zkpos-console" ] || fail "removal left the console"
+    in_root "$root" --purge zkpos || fail "dpkg --purge failed"
+    [ ! -e "$root/etc/logrotate.d/zkpos" ] || fail "purge left the logrotate rule"
+    grep -qx kept "$log" 2>/dev/null || fail "removal or purge touched the trace file"
+    local left
+    left=$(cd "$root" && find usr etc -mindepth 1 2>/dev/null)
+    [ -z "$left" ] || fail "purge left files: $left"
+
+    # Installed again, postinst leaves an existing trace file and its rights
+    # as an administrator set them.
+    chmod 0640 "$log"
+    in_root "$root" --install "$deb" || fail "installing again failed"
+    [ "$(owner_and_mode "$log")" = "root:dialout 640" ] && grep -qx kept "$log" ||
+        fail "postinst changed an existing trace file: '$(owner_and_mode "$log")'"
+}
+
+test_i386() {
+    make_packages "$build" "$scratch/out"
+    make_packages "$amd64_build" "$scratch/out-amd64"
+    local deb ddeb amd64_deb amd64_ddeb root=$scratch/root
+    deb=$(one_file "$scratch/out/*.deb") || exit 1
+    ddeb=$(one_file "$scratch/out/*.ddeb") || exit 1
+    amd64_deb=$(one_file "$scratch/out-amd64/*.deb") || exit 1
+    amd64_ddeb=$(one_file "$scratch/out-amd64/*.ddeb") || exit 1
+    echo "package-test: $(basename "$deb") $(basename "$ddeb") beside $(basename "$amd64_deb")"
+
+    check_lintian "$deb" "$ddeb"
+    check_version "$deb"
+    check_stripped "$deb" "$ddeb"
+    [ "$(dpkg-deb -f "$deb" Package)" = zkpos-i386 ] || fail "the package is not called zkpos-i386"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = i386 ] || fail "architecture is not i386"
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    # Depends must name libc6, which dpkg takes as libc6:i386, not the amd64
+    # compatibility copy libc6-i386.
+    grep -qE '(^|, )libc6 \(>= ' <<<"$depends" && ! grep -qF 'libc6-i386' <<<"$depends" ||
+        fail "Depends does not name the i386 libc6: $depends"
+    grep -q ' \./usr/lib/jni/libZkPosSo\.so$' <<<"$(dpkg-deb -c "$deb")" || fail "libZkPosSo.so is not in the package"
+
+    # Both architectures in one root, with their debug symbols: dpkg refuses
+    # this if any file clashes.
+    new_root "$root"
+    dpkg --root="$root" --add-architecture i386 || die "dpkg --add-architecture failed"
+    in_root "$root" --install "$amd64_deb" "$amd64_ddeb" "$deb" "$ddeb" ||
+        die "installing the i386 and amd64 packages together failed:"$'\n'"$(cat "$scratch/dpkg.log")"
+    [ "$(dpkg-query --root="$root" -W -f '${Package}:${Architecture}=${db:Status-Status} ' | tr ' ' '\n' | sort | xargs)" = \
+        "zkpos-dbgsym:amd64=installed zkpos-i386-dbgsym:i386=installed zkpos-i386:i386=installed zkpos:amd64=installed" ] ||
+        fail "not all four packages are installed: $(dpkg --root="$root" -l | tail -n +6)"
+    [ "$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")" = "root:dialout 664" ] ||
+        fail "the trace file is '$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")'"
+
+    # A 32-bit JVM runs the installed console with the installed 32-bit library
+    # against the installed simulator.
+    local java32=/usr/lib/jvm/java-17-openjdk-i386/bin/java
+    [ -x "$java32" ] || die "no 32-bit JVM at $java32 (scripts/setup.sh installs it)"
+    start_simulator "$root/usr/bin/zkpos-simulator"
+    echo_check i386 "$java32" -Dzkpos.library="$root/usr/lib/jni/libZkPosSo.so" \
+        -jar "$root/usr/share/zkpos/zkpos-console.jar"
+    grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
+        fail "the installed 32-bit library wrote no trace"
+
+    # Purging the i386 package leaves the amd64 one whole, rule and log included.
+    in_root "$root" --purge zkpos-i386-dbgsym zkpos-i386 || fail "dpkg --purge zkpos-i386 failed"
+    [ ! -e "$root/usr/lib/jni/libZkPosSo.so" ] || fail "purge left libZkPosSo.so"
+    for file in usr/lib/jni/libZkPosSo64.so etc/logrotate.d/zkpos var/log/ZkPosSoLog.txt usr/share/doc/zkpos/copyright; do
+        [ -e "$root/$file" ] || fail "purging zkpos-i386 took /$file"
+    done
+    dpkg --root="$root" --audit >"$scratch/audit.out" 2>&1 && [ ! -s "$scratch/audit.out" ] ||
+        fail "dpkg --audit: $(cat "$scratch/audit.out")"
+}
+
+case $mode in
+amd64) test_amd64 ;;
+i386) test_i386 ;;
+*) die "unknown mode $mode" ;;
+esac
 
 if [ "$failures" -ne 0 ]; then
-    echo "[package] $failures check(s) failed" >&2
+    echo "[package $mode] $failures check(s) failed" >&2
     exit 1
 fi
-echo "[package] passed"
+echo "[package $mode] passed"

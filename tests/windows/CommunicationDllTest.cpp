@@ -77,14 +77,13 @@ TEST_F(Binding, WithNothingLoadedEveryOperationFailsAndNothingIsCalled) {
     EXPECT_EQ(-1, CommunicationDll_CreatePort(0));
     EXPECT_EQ(-1, CommunicationDll_Serial_Init("COM1", 9600, 1, 7, 0, 0));
     EXPECT_EQ(-1, CommunicationDll_Usb_Init("USB001"));
-    EXPECT_EQ(-1, CommunicationDll_InitEthTCP("printer", 9100));
+    EXPECT_EQ(-1, CommunicationDll_Eth_Init("printer"));
     EXPECT_EQ(-1, CommunicationDll_Open());
     EXPECT_EQ(-1, CommunicationDll_Serial_SetTimeout(1000, 1000));
     EXPECT_EQ(-1, CommunicationDll_Eth_SetTimeout(1000, 1000));
     EXPECT_EQ(-1, CommunicationDll_Usb_SetTimeout(1000, 1000));
     EXPECT_EQ(-1, CommunicationDll_Write(buffer, 1));
     EXPECT_EQ(-1, CommunicationDll_Read(buffer, &count, sizeof buffer));
-    EXPECT_FALSE(CommunicationDll_Resolves("Open"));
     CommunicationDll_Close();
     CommunicationDll_Release();
     EXPECT_EQ(nullptr, m_hCommunicationDll);
@@ -119,7 +118,7 @@ TEST_F(Binding, UsbInitPassesThePortName) {
 }
 
 TEST_F(Binding, EthernetInitPassesHostThenPort) {
-    EXPECT_EQ(0, CommunicationDll_InitEthTCP("192.168.0.20", 9101));
+    EXPECT_EQ(0, CommunicationDll_Eth_Init("192.168.0.20:9101"));
     const ZkLinkCall* call = layer_.LastCall("InitEthTCP");
     ASSERT_NE(nullptr, call);
     EXPECT_STREQ("192.168.0.20", call->text);
@@ -203,7 +202,7 @@ std::vector<Operation> OperationsWithResults() {
         {"CreateCommunicationPort", [] { return CommunicationDll_CreatePort(0); }},
         {"InitSerialPort", [] { return CommunicationDll_Serial_Init("COM1", 9600, 1, 7, 0, 0); }},
         {"InitUsbPrinter", [] { return CommunicationDll_Usb_Init("USB001"); }},
-        {"InitEthTCP", [] { return CommunicationDll_InitEthTCP("printer", 9100); }},
+        {"InitEthTCP", [] { return CommunicationDll_Eth_Init("printer"); }},
         {"Open", [] { return CommunicationDll_Open(); }},
         {"SetSerialTimeout", [] { return CommunicationDll_Serial_SetTimeout(5000, 5000); }},
         {"SetEthTimeout", [] { return CommunicationDll_Eth_SetTimeout(5000, 5000); }},

@@ -19,7 +19,7 @@ protected:
 };
 
 TEST_F(BindingWithoutUsbTimeout, UsbTimeoutFailsAndCallsNothing) {
-    EXPECT_FALSE(CommunicationDll_Resolves("SetUsbTimeout"));
+    EXPECT_EQ(nullptr, GetProcAddress(m_hCommunicationDll, "SetUsbTimeout"));
     EXPECT_EQ(-1, CommunicationDll_Usb_SetTimeout(3000, 7000));
     EXPECT_EQ(0, layer_.CallCount());
 }
@@ -30,7 +30,7 @@ TEST_F(BindingWithoutUsbTimeout, EveryOtherOperationStillWorks) {
     EXPECT_EQ(0, CommunicationDll_CreatePort(2));
     EXPECT_EQ(0, CommunicationDll_Usb_Init("USB001"));
     EXPECT_EQ(0, CommunicationDll_Serial_Init("COM1", 9600, 1, 7, 0, 0));
-    EXPECT_EQ(0, CommunicationDll_InitEthTCP("printer", 9100));
+    EXPECT_EQ(0, CommunicationDll_Eth_Init("printer"));
     EXPECT_EQ(0, CommunicationDll_Open());
     EXPECT_EQ(0, CommunicationDll_Serial_SetTimeout(3000, 7000));
     EXPECT_EQ(0, CommunicationDll_Eth_SetTimeout(3000, 7000));

@@ -26,9 +26,10 @@ struct WinPortCommDll {
 
     // A fresh load is a fresh module state: nothing carries over from the test
     // before, since every test unloads the DLL again. False when the DLL or
-    // one of its exports is missing.
-    bool Load() {
-        module = LoadLibraryA(FolderBesideProgram("ZkPosDll64.dll").c_str());
+    // one of its exports is missing. The DLL may stand in a folder below the
+    // program's, given with the file name ("port\\ZkPosDll64.dll").
+    bool Load(const char* fileBesideProgram = "ZkPosDll64.dll") {
+        module = LoadLibraryA(FolderBesideProgram(fileBesideProgram).c_str());
         return module != nullptr && Resolve("openDevice", &openDevice) &&
                Resolve("closeDevice", &closeDevice) && Resolve("readData", &readData) &&
                Resolve("writeData", &writeData) && Resolve("SetDeviceTimeout", &setDeviceTimeout) &&

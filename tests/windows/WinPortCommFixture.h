@@ -11,12 +11,11 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestJniEnv.h"
+#include "TraceLines.h"
 #include "WinPortCommDll.h"
 #include "ZkLinkStandIn.h"
 
@@ -54,9 +53,13 @@ protected:
 
     jlong Open(const char* deviceBus, const char* portName, int baudRate = 9600, bool debug = true,
                int verbosity = 5) {
-        return dll_.openDevice(jni_.Env(), jni_.Self(), jni_.MakeString(deviceBus),
-                               jni_.MakeString(portName), baudRate, debug ? JNI_TRUE : JNI_FALSE,
-                               verbosity);
+        return Open(jni_.MakeString(deviceBus), jni_.MakeString(portName), baudRate, debug,
+                    verbosity);
+    }
+    jlong Open(jstring deviceBus, jstring portName, int baudRate = 9600, bool debug = true,
+               int verbosity = 5) {
+        return dll_.openDevice(jni_.Env(), jni_.Self(), deviceBus, portName, baudRate,
+                               debug ? JNI_TRUE : JNI_FALSE, verbosity);
     }
     jlong Close() { return dll_.closeDevice(jni_.Env(), jni_.Self()); }
     jbyteArray Read() { return dll_.readData(jni_.Env(), jni_.Self(), 0); }
@@ -76,21 +79,7 @@ protected:
     }
 
     // The texts of the trace lines so far, without their time stamps.
-    std::vector<std::string> TraceTexts() const {
-        std::ifstream file(LogFile(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        std::string all = content.str();
-        std::vector<std::string> texts;
-        size_t start = 0;
-        for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2) {
-            std::string line = all.substr(start, end - start);
-            texts.push_back(line.size() >= 21 && line[0] == '[' && line[20] == ']'
-                                ? line.substr(21)
-                                : "(no time stamp) " + line);
-        }
-        return texts;
-    }
+    std::vector<std::string> TraceTexts() const { return ReadTraceTexts(LogFile()); }
     void ClearTrace() const { DeleteFileA(LogFile().c_str()); }
     bool Traced(const std::string& text) const {
         for (const std::string& line : TraceTexts()) {

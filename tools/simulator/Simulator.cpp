@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // zkpos-simulator: a printer-like device on TCP and on a pseudo-terminal, for
-// demos and tests of the port libraries. See Usage() for the command set.
+// demos and tests of the port libraries. The usage text in SimulatorOptions.cpp
+// describes the command set and the switches.
 #include "DeviceProtocol.h"
 #include "SimulatorOptions.h"
 
@@ -233,11 +234,13 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
+    // Without --seconds the simulator runs until a signal stops it.
+    const bool limited = options.seconds > 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.seconds);
     long connections = 0;
     while (g_stopSignal == 0) {
         Clock::time_point now = Clock::now();
-        if (now >= deadline) {
+        if (limited && now >= deadline) {
             Event("stopping after %ld seconds", "", options.seconds);
             break;
         }
@@ -258,7 +261,8 @@ int main(int argc, char** argv) {
             heldSlave = -1;
         }
 
-        Clock::time_point wake = deadline;
+        // Unlimited, the wait still ends now and then; the signal ends it anyway.
+        Clock::time_point wake = limited ? deadline : now + std::chrono::hours(1);
         std::vector<pollfd> watched;
         if (listener >= 0) {
             watched.push_back({listener, POLLIN, 0});

@@ -35,9 +35,11 @@ const char kUsage[] =
     "  --silent          read everything, answer nothing\n"
     "  --close-after N   close the connection (hang up the terminal) after\n"
     "                    answering N frames; 0 closes as soon as a client connects\n"
-    "  --seconds N       stop after N seconds (default 60); SIGINT/SIGTERM stop at once\n"
+    "  --seconds N       stop after N seconds (default: run until stopped);\n"
+    "                    Ctrl-C (SIGINT) and SIGTERM stop it at once\n"
     "  --quiet           no event lines on standard error\n"
-    "  --help            this text\n";
+    "  --help            this text\n"
+    "  --version         the version\n";
 
 long ParseNumber(const char* option, const char* text, long low, long high) {
     if (text == nullptr) {
@@ -67,6 +69,9 @@ Options ParseOptions(int argc, char** argv) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (option == "--version") {
+            std::printf("zkpos-simulator %s\n", ZKPOS_VERSION);
             std::exit(0);
         } else if (option == "--address") {
             if (value == nullptr) {

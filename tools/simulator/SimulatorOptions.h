@@ -15,7 +15,7 @@ struct Options {
     long port = 9100;
     bool tcp = true;
     bool pty = true;
-    long seconds = 60;
+    long seconds = 0;  // 0: until stopped
     bool quiet = false;
     Behaviour behaviour;
 };

@@ -10,16 +10,13 @@
 #include <shlobj.h>
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "TestJniEnv.h"
+#include "TraceLines.h"
 #include "WinPortCommDll.h"
 #include "ZkLinkStandIn.h"
-
-// The trace buffer of the DLL, terminator included.
-#define ZKPOS_TRACE_TEXT_SIZE 1024
+#include "ZkPosDll.h"
 
 class PortDll : public ::testing::Test {
 protected:
@@ -62,18 +59,11 @@ protected:
         SHGetSpecialFolderPathA(nullptr, documents, CSIDL_PERSONAL, FALSE);
         return std::string(documents) + "\\Zelkortec\\JavaPos\\Log\\ZkPosDll.log";
     }
-    static std::string LogContent() {
-        std::ifstream file(LogFile(), std::ios::binary);
-        std::ostringstream content;
-        content << file.rdbuf();
-        return content.str();
-    }
-    // How many lines of the trace log end with this text.
-    static int TraceLinesEndingWith(const std::string& text) {
-        std::string all = LogContent();
+    // How many lines of the trace log carry this text.
+    static int TraceLinesWith(const std::string& text) {
         int count = 0;
-        for (size_t at = 0; (at = all.find(text + "\r\n", at)) != std::string::npos; ++at) {
-            ++count;
+        for (const std::string& line : ReadTraceTexts(LogFile())) {
+            count += line == text ? 1 : 0;
         }
         return count;
     }

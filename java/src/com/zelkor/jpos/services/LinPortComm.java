@@ -2,18 +2,20 @@
 package com.zelkor.jpos.services;
 
 /**
- * The Linux port of a point-of-sale device, served by libZkPosSo64.so.
+ * The Linux port of a point-of-sale device, served by libZkPosSo64.so in a 64-bit JVM and by
+ * libZkPosSo.so in a 32-bit one.
  *
  * <p>One port per process: every instance drives the same port. Call the methods from one
  * thread at a time. No method throws: failures come back as -1 or null, and the reason is in
  * the trace log /var/log/ZkPosSoLog.txt when {@code openDevice} was called with debug on.
  *
  * <p>The library is loaded from the file named by the system property {@code zkpos.library}
- * when it is set, else as "ZkPosSo64" from {@code java.library.path}.
+ * when it is set, else by name ("ZkPosSo64", or "ZkPosSo" in a 32-bit JVM) from
+ * {@code java.library.path}, else from the all-in-one jar when this class comes from one.
  */
 public class LinPortComm {
     static {
-        NativeLibrary.load("ZkPosSo64");
+        NativeLibrary.load(NativeLibrary.is32BitJvm() ? "ZkPosSo" : "ZkPosSo64");
     }
 
     /**

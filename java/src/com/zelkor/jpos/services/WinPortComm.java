@@ -12,11 +12,13 @@ package com.zelkor.jpos.services;
  * called with debug on.
  *
  * <p>The library is loaded from the file named by the system property {@code zkpos.library}
- * when it is set, else as "ZkPosDll64" from {@code java.library.path}.
+ * when it is set, else as "ZkPosDll64" from {@code java.library.path}, else from the all-in-one
+ * jar when this class comes from one; the jar's own ZkLink64.dll is then loaded first, unless a
+ * ZkLink64.dll lies on {@code java.library.path} (which on Windows includes PATH).
  */
 public class WinPortComm {
     static {
-        NativeLibrary.load("ZkPosDll64");
+        NativeLibrary.load("ZkPosDll64", "ZkLink64");
     }
 
     /**

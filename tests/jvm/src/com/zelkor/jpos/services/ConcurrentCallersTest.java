@@ -4,6 +4,7 @@ package com.zelkor.jpos.services;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.fail;
 
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.nio.charset.StandardCharsets;
 import java.util.List;
 import java.util.Map;
@@ -50,7 +51,7 @@ class ConcurrentCallersTest {
 
     @Test
     void twoWritersWithTracingOnKeepEveryLineWhole() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             port.SetDeviceTimeout(5, 5);
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 9600, true, 5));
             device.accept(2000);

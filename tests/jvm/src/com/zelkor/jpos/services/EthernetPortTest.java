@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import org.junit.jupiter.api.AfterEach;
@@ -42,7 +43,7 @@ class EthernetPortTest {
 
     @Test
     void writesAndReadsThroughTheConnection() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 9600, false, 0));
             device.accept(2000);
             assertEquals(5L, port.writeData(ascii("hello"), 5));
@@ -56,7 +57,7 @@ class EthernetPortTest {
 
     @Test
     void writeSendsTheWholeArrayWhateverTheSizeSays() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "localhost", 0, false, 0));
             device.accept(2000);
             assertEquals(10L, port.writeData(ascii("0123456789"), 3));
@@ -66,7 +67,7 @@ class EthernetPortTest {
 
     @Test
     void readTimeOutSetOnTheOpenConnectionGivesNullAfterAboutTheTimeOut() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 0, false, 0));
             device.accept(2000);
             port.SetDeviceTimeout(5, 1);
@@ -79,7 +80,7 @@ class EthernetPortTest {
 
     @Test
     void moreThan1024WaitingBytesComeAs1024ThenTheRest() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 0, false, 0));
             device.accept(2000);
             byte[] sent = new byte[1500];
@@ -95,7 +96,7 @@ class EthernetPortTest {
 
     @Test
     void deviceThatClosedReadsAsNullAtOnce() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 0, false, 0));
             device.accept(2000);
             device.closeConnection();
@@ -107,7 +108,7 @@ class EthernetPortTest {
 
     @Test
     void sendToADeviceThatClosedFailsAndTheJvmLivesOn() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 0, false, 0));
             device.accept(2000);
             device.closeConnection();
@@ -137,7 +138,7 @@ class EthernetPortTest {
     @Test
     void anyBusButRs232IsEthernet() throws Exception {
         for (String bus : new String[] {"USB", "", "Serial"}) {
-            try (TcpDevice device = new TcpDevice()) {
+            try (DevicePeer device = DevicePeer.tcp()) {
                 assertEquals(0L, port.openDevice(bus, "127.0.0.1", 9600, false, 0), bus);
                 device.accept(2000);
                 assertEquals(0L, port.closeDevice());

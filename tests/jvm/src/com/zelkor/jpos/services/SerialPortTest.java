@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import org.junit.jupiter.api.AfterEach;
@@ -15,7 +16,7 @@ import org.junit.jupiter.api.Test;
 
 /** LinPortComm over a serial line: a pseudo-terminal whose other side plays the device. */
 class SerialPortTest {
-    private PtyPeer device;
+    private DevicePeer device;
     private final LinPortComm port = new LinPortComm();
 
     @BeforeAll
@@ -25,9 +26,9 @@ class SerialPortTest {
 
     @BeforeEach
     void open() throws Exception {
-        device = new PtyPeer();
+        device = DevicePeer.pty();
         port.SetDeviceTimeout(5, 5);
-        assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, false, 0));
+        assertEquals(0L, port.openDevice("RS232", device.path(), 9600, false, 0));
     }
 
     @AfterEach
@@ -122,7 +123,7 @@ class SerialPortTest {
     @Test
     void reopenAtAnotherSpeedWorks() throws Exception {
         assertEquals(0L, port.closeDevice());
-        assertEquals(0L, port.openDevice("RS232", device.slavePath(), 57600, false, 0));
+        assertEquals(0L, port.openDevice("RS232", device.path(), 57600, false, 0));
         assertEquals(2L, port.writeData(ascii("ok"), 2));
         assertArrayEquals(ascii("ok"), device.receive(2, 2000));
     }

@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertNotNull;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
@@ -51,8 +52,8 @@ class TraceFileTest {
 
     @Test
     void serialOpenAtVerbosityFiveTracesEveryStep() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            String name = device.slavePath();
+        try (DevicePeer device = DevicePeer.pty()) {
+            String name = device.path();
             assertEquals(0L, port.openDevice("RS232", name, 9600, true, 5));
             assertEquals(TraceLog.of(
                     "ZkPosSo::openDevice --> Begin",
@@ -69,8 +70,8 @@ class TraceFileTest {
 
     @Test
     void verbosityThreeKeepsOnlyTheValues() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            String name = device.slavePath();
+        try (DevicePeer device = DevicePeer.pty()) {
+            String name = device.path();
             assertEquals(0L, port.openDevice("RS232", name, 9600, true, 3));
             assertEquals(TraceLog.of(
                     "ZkPosSo::OpenSerialPort --> Port Name " + name,
@@ -81,8 +82,8 @@ class TraceFileTest {
 
     @Test
     void debugOffWritesNothingWhateverTheVerbosity() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, false, 5));
+        try (DevicePeer device = DevicePeer.pty()) {
+            assertEquals(0L, port.openDevice("RS232", device.path(), 9600, false, 5));
             assertEquals(3L, port.writeData(ascii("abc"), 3));
             device.send(ascii("xyz"));
             assertNotNull(port.readData(0));
@@ -93,8 +94,8 @@ class TraceFileTest {
 
     @Test
     void serialSessionTracesWritesReadsTimeOutAndClose() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, true, 5));
+        try (DevicePeer device = DevicePeer.pty()) {
+            assertEquals(0L, port.openDevice("RS232", device.path(), 9600, true, 5));
             TraceLog.clear();
             port.SetDeviceTimeout(5, 1);
             assertEquals(5L, port.writeData(ascii("hello"), 5));
@@ -132,8 +133,8 @@ class TraceFileTest {
 
     @Test
     void framedDataShowsItsControlBytesInHex() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, true, 2));
+        try (DevicePeer device = DevicePeer.pty()) {
+            assertEquals(0L, port.openDevice("RS232", device.path(), 9600, true, 2));
             TraceLog.clear();
             assertEquals(5L, port.writeData(ascii("\u0002ABC\u0003"), 5));
             assertEquals(4L, port.writeData(new byte[] {0x06, 0x09, (byte) 0x80, (byte) 0xff}, 4));
@@ -161,7 +162,7 @@ class TraceFileTest {
 
     @Test
     void ethernetSessionTracesOpenTimeOutAndClose() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 9600, true, 5));
             device.accept(2000);
             port.SetDeviceTimeout(5, 1);
@@ -189,7 +190,7 @@ class TraceFileTest {
 
     @Test
     void ethernetWriteAndReadShowTheirData() throws Exception {
-        try (TcpDevice device = new TcpDevice()) {
+        try (DevicePeer device = DevicePeer.tcp()) {
             assertEquals(0L, port.openDevice("Ethernet", "127.0.0.1", 9600, true, 3));
             device.accept(2000);
             TraceLog.clear();
@@ -244,9 +245,9 @@ class TraceFileTest {
 
     @Test
     void everyOpenAppendsToTheTraceFile() throws Exception {
-        try (PtyPeer device = new PtyPeer()) {
-            assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, true, 3));
-            assertEquals(0L, port.openDevice("RS232", device.slavePath(), 9600, true, 3));
+        try (DevicePeer device = DevicePeer.pty()) {
+            assertEquals(0L, port.openDevice("RS232", device.path(), 9600, true, 3));
+            assertEquals(0L, port.openDevice("RS232", device.path(), 9600, true, 3));
             List<String> lines = TraceLog.lines();
             assertEquals(6, lines.size(), lines.toString());
             assertEquals(lines.subList(0, 3), lines.subList(3, 6));

@@ -3,6 +3,7 @@ package com.zelkor.jpos.console;
 
 import java.io.ByteArrayOutputStream;
 import java.util.Locale;
+import java.util.regex.Pattern;
 
 /**
  * The console's two ways of writing bytes: text with control-byte escapes, which {@code send}
@@ -11,7 +12,8 @@ import java.util.Locale;
  * <p>Escapes: the ASCII control names in angle brackets ({@code <STX>}, {@code <ETX>},
  * {@code <ENQ>}, {@code <ACK>}, {@code <NAK>}, {@code <CR>}, {@code <LF>}, ... any letter
  * case), {@code \xHH} for any byte, {@code \r \n \t}, {@code \\} for a backslash and
- * {@code \<} for an angle bracket that would otherwise start a name. Other characters up to
+ * {@code \<} for an angle bracket that would otherwise start a name; a word in angle brackets
+ * that is no control name is refused rather than sent as text. Other characters up to
  * U+00FF are sent as one byte each (ISO-8859-1).
  */
 final class Bytes {
@@ -19,6 +21,7 @@ final class Bytes {
             "BEL", "BS", "HT", "LF", "VT", "FF", "CR", "SO", "SI", "DLE", "DC1", "DC2", "DC3", "DC4",
             "NAK", "SYN", "ETB", "CAN", "EM", "SUB", "ESC", "FS", "GS", "RS", "US"};
     private static final int DEL = 0x7f;
+    private static final Pattern NAME_LIKE = Pattern.compile("[A-Za-z][A-Za-z0-9]{0,5}");
 
     private Bytes() {}
 
@@ -30,11 +33,17 @@ final class Bytes {
             char c = text.charAt(i);
             if (c == '<') {
                 int end = text.indexOf('>', i);
-                int code = end > i ? controlCode(text.substring(i + 1, end)) : -1;
+                String name = end > i ? text.substring(i + 1, end) : "";
+                int code = controlCode(name);
                 if (code >= 0) {
                     out.write(code);
                     i = end + 1;
                     continue;
+                }
+                // A typo in a name must not go out as text and leave a frame open.
+                if (NAME_LIKE.matcher(name).matches()) {
+                    throw bad("unknown name <" + name + ">; the names are <" + String.join("> <", CONTROL_NAMES)
+                            + "> <DEL>; write \\< for a '<' that starts no name");
                 }
                 out.write(c);
                 i++;
@@ -127,9 +136,9 @@ final class Bytes {
 
     private static boolean startsName(byte[] data, int from) {
         StringBuilder name = new StringBuilder();
-        for (int i = from; i < data.length && i < from + 4; i++) {
+        for (int i = from; i < data.length && i < from + 7; i++) {
             if (data[i] == '>') {
-                return controlCode(name.toString()) >= 0;
+                return NAME_LIKE.matcher(name).matches();
             }
             name.append((char) (data[i] & 0xff));
         }

@@ -12,6 +12,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Locale;
+import java.util.concurrent.atomic.AtomicBoolean;
 
 /**
  * A console for a point-of-sale device behind the port libraries: opens one port, sends bytes,
@@ -25,8 +26,13 @@ public final class ZkPosConsole {
 
     private final PrintStream out;
     private final PrintStream err;
+    private final boolean windows =
+            System.getProperty("os.name", "").toLowerCase(Locale.ROOT).startsWith("windows");
+    // Set by Ctrl-C at the terminal while a command runs; a long read stops at the next turn.
+    private final AtomicBoolean interrupted = new AtomicBoolean();
     private PortDriver driver;
     private boolean open;
+    private boolean openOnTcp;
     private long writeTimeout = 5;
     private long readTimeout = 5;
 
@@ -46,6 +52,9 @@ public final class ZkPosConsole {
             String arg = args[i];
             if (arg.equals("--help") || arg.equals("-h")) {
                 out.println(Help.TEXT);
+                return 0;
+            } else if (arg.equals("--version")) {
+                out.println("zkpos-console " + version());
                 return 0;
             } else if (arg.equals("-e") && i + 1 < args.length) {
                 commands.add(args[++i]);
@@ -104,9 +113,35 @@ public final class ZkPosConsole {
     }
 
     private int runInteractive() throws IOException {
+        LineEditor editor;
+        try {
+            editor = LineEditor.open(PortChoice.busNames(windows), () -> interrupted.set(true));
+        } catch (LinkageError | IOException e) {
+            // Without JLine the prompt still works, only without editing: on a Linux terminal
+            // every key, arrows included, then goes into the line as typed. The Windows console
+            // edits lines itself.
+            if (!windows) {
+                err.println("zkpos-console: no line editing (" + e + "); arrow keys end up in the line");
+            }
+            return runPlainPrompt();
+        }
+        try (editor) {
+            out.println("zkpos-console " + version() + ": type help for the commands, quit or Ctrl-D to leave");
+            while (true) {
+                String line = editor.readLine("zkpos> ");
+                if (line == null) {
+                    return 0;
+                }
+                if (!executeTyped(line)) {
+                    return 0;
+                }
+            }
+        }
+    }
+
+    private int runPlainPrompt() throws IOException {
         BufferedReader reader =
                 new BufferedReader(new InputStreamReader(System.in, Charset.defaultCharset()));
-        out.println("zkpos-console: type help for the commands, quit to leave");
         while (true) {
             out.print("zkpos> ");
             out.flush();
@@ -115,16 +150,24 @@ public final class ZkPosConsole {
                 out.println();
                 return 0;
             }
-            if (line.isBlank() || line.strip().startsWith("#")) {
-                continue;
+            if (!executeTyped(line)) {
+                return 0;
             }
-            try {
-                if (!execute(stripLeading(line))) {
-                    return 0;
-                }
-            } catch (CommandError e) {
-                err.println("error: " + e.getMessage());
-            }
+        }
+    }
+
+    /** Runs a line typed at the prompt, where a failing command only says so; false after quit. */
+    private boolean executeTyped(String line) {
+        if (line.isBlank() || line.strip().startsWith("#")) {
+            return true;
+        }
+        interrupted.set(false);
+        try {
+            return execute(stripLeading(line));
+        } catch (CommandError e) {
+            err.println("error: " + e.getMessage());
+            err.flush();
+            return true;
         }
     }
 
@@ -142,6 +185,7 @@ public final class ZkPosConsole {
             case "timeout": timeout(words); return true;
             case "sleep": sleep(words); return true;
             case "close": close(words); return true;
+            case "ports": ports(words); return true;
             case "help": out.println(Help.TEXT); return true;
             case "quit":
             case "exit":
@@ -156,9 +200,15 @@ public final class ZkPosConsole {
         int trace = 0;
         long write = writeTimeout;
         long read = readTimeout;
+        boolean force = false;
+        boolean forever = false;
         for (int i = 0; i < words.size(); i++) {
             String word = words.get(i);
-            if (word.startsWith("--")) {
+            if (word.equals("--force")) {
+                force = true;
+            } else if (word.equals("--forever")) {
+                forever = true;
+            } else if (word.startsWith("--")) {
                 if (i + 1 >= words.size()) {
                     throw bad("open: " + word + " needs a value");
                 }
@@ -174,25 +224,28 @@ public final class ZkPosConsole {
             }
         }
         if (positional.size() < 2 || positional.size() > 3) {
-            throw bad("usage: open <bus> <port> [baud] [--write-timeout s] [--read-timeout s] [--trace level]");
+            throw bad("usage: open <bus> <port> [baud] [--write-timeout s] [--read-timeout s] [--trace level]"
+                    + " [--force] [--forever]");
         }
-        int baud = positional.size() == 3
-                ? (int) number("baud rate", positional.get(2), 1, Integer.MAX_VALUE) : 9600;
+        PortChoice choice = PortChoice.of(windows, positional.get(0), positional.get(1),
+                positional.size() == 3 ? positional.get(2) : null, force);
+        boolean tcp = choice.bus.equals("Ethernet");
+        if (tcp) {
+            OpenAdvice.checkTcpTimeouts("open", write, read, forever);
+        }
         PortDriver port = driver();
-        String bus = busName(positional.get(0));
-        String portName = positional.get(1);
         // A second open without a close would leave the first port open and forgotten.
         closeIfOpen();
         writeTimeout = write;
         readTimeout = read;
         port.setDeviceTimeout(writeTimeout, readTimeout);
-        if (port.openDevice(bus, portName, baud, trace > 0, trace) != 0) {
-            throw new CommandError(CommandError.OPEN_FAILED, "open failed: " + portName + " on bus "
-                    + bus + " did not open" + (trace > 0 ? "; see " + traceLog() : " (add --trace 5 to see why)"));
+        if (port.openDevice(choice.bus, choice.portName, choice.baudRate, trace > 0, trace) != 0) {
+            throw new CommandError(CommandError.OPEN_FAILED,
+                    "open failed: " + OpenAdvice.whyNotOpen(windows, choice, writeTimeout, trace));
         }
         open = true;
-        out.println("opened " + portName + " on bus " + bus
-                + (trace > 0 ? " (trace level " + trace + " in " + traceLog() + ")" : ""));
+        openOnTcp = tcp;
+        out.println("opened " + choice.portName + " on bus " + choice.bus + OpenAdvice.traceNote(windows, trace));
     }
 
     private void send(String rest) throws CommandError {
@@ -241,6 +294,10 @@ public final class ZkPosConsole {
         try {
             while (total < QUIET_LIMIT_BYTES
                     && (System.nanoTime() - started) / 1_000_000 < QUIET_LIMIT_MILLIS) {
+                if (interrupted.get()) {
+                    out.println("stopped by Ctrl-C");
+                    break;
+                }
                 byte[] data = driver.readData();
                 if (data == null || data.length == 0) {
                     break;
@@ -256,11 +313,15 @@ public final class ZkPosConsole {
     }
 
     private void timeout(List<String> words) throws CommandError {
-        if (words.size() != 2) {
-            throw bad("usage: timeout <write-seconds> <read-seconds>");
+        boolean forever = words.size() == 3 && words.get(2).equals("--forever");
+        if (words.size() != 2 && !forever) {
+            throw bad("usage: timeout <write-seconds> <read-seconds> [--forever]");
         }
         long write = number("write time-out", words.get(0), 0, MAX_TIMEOUT_SECONDS);
         long read = number("read time-out", words.get(1), 0, MAX_TIMEOUT_SECONDS);
+        if (open && openOnTcp) {
+            OpenAdvice.checkTcpTimeouts("timeout", write, read, forever);
+        }
         writeTimeout = write;
         readTimeout = read;
         if (driver != null) {
@@ -293,12 +354,20 @@ public final class ZkPosConsole {
         out.println(closeIfOpen() ? "closed" : "no port is open");
     }
 
+    private void ports(List<String> words) throws CommandError {
+        if (!words.isEmpty()) {
+            throw bad("usage: ports");
+        }
+        OpenAdvice.listPorts(windows, out);
+    }
+
     private boolean closeIfOpen() {
         if (!open) {
             return false;
         }
         driver.closeDevice();
         open = false;
+        openOnTcp = false;
         return true;
     }
 
@@ -320,26 +389,10 @@ public final class ZkPosConsole {
         out.print(Bytes.toHexDump(data, "  "));
     }
 
-    private String traceLog() {
-        return driver != null && driver.isWindows()
-                ? "ZkPosDll.log in Documents\\Zelkortec\\JavaPos\\Log"
-                : "/var/log/ZkPosSoLog.txt";
-    }
-
-    /** The bus names the libraries know, from the names a person types. */
-    private static String busName(String typed) {
-        switch (typed.toLowerCase(Locale.ROOT)) {
-            case "serial":
-            case "rs232":
-                return "RS232";
-            case "tcp":
-            case "ethernet":
-                return "Ethernet";
-            case "usb":
-                return "USB";
-            default:
-                return typed;
-        }
+    /** The version this console was built as, from its jar's manifest. */
+    private static String version() {
+        String version = ZkPosConsole.class.getPackage().getImplementationVersion();
+        return version == null ? "(version unknown: not run from its jar)" : version;
     }
 
     private static long number(String what, String text, long low, long high) throws CommandError {

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.zelkor.jpos.services.LinPortComm;
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
@@ -60,7 +61,7 @@ class ManyDescriptorsTest {
 
     @Test
     void tcpPortAboveTheSelectLimit() throws IOException {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             peer.echo();
             TreeSet<Integer> before = ThisProcess.descriptors();
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
@@ -75,7 +76,7 @@ class ManyDescriptorsTest {
 
     @Test
     void serialPortAboveTheSelectLimit() throws IOException {
-        try (PtyDevice device = new PtyDevice()) {
+        try (DevicePeer device = DevicePeer.pty()) {
             TreeSet<Integer> before = ThisProcess.descriptors();
             assertEquals(0, port.openDevice("RS232", device.path(), 9600, false, 0));
             assertAllAboveLimit(before);
@@ -85,7 +86,7 @@ class ManyDescriptorsTest {
             device.send(PING);
             assertArrayEquals(PING, Timing.readBytes(port, PING.length));
             assertEquals(PING.length, port.writeData(PING, PING.length));
-            assertArrayEquals(PING, device.receive(PING.length));
+            assertArrayEquals(PING, device.receive(PING.length, 5000));
             assertEquals(0, port.closeDevice());
         }
     }

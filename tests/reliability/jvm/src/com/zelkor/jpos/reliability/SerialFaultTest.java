@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.zelkor.jpos.services.LinPortComm;
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -28,7 +29,7 @@ class SerialFaultTest {
 
     @Test
     void readReturnsNullWhenTheDeviceHangsUpDuringIt() throws Exception {
-        try (PtyDevice device = new PtyDevice()) {
+        try (DevicePeer device = DevicePeer.pty()) {
             port.SetDeviceTimeout(5, 60);
             assertEquals(0, port.openDevice("RS232", device.path(), 9600, false, 0));
             Timing.after(300, device::hangUp);
@@ -44,7 +45,7 @@ class SerialFaultTest {
 
     @Test
     void vanishedDeviceFailsEveryCallAndTheReopen(@TempDir Path directory) throws Exception {
-        try (PtyDevice device = new PtyDevice()) {
+        try (DevicePeer device = DevicePeer.pty()) {
             // The port is known by a name of its own, as a udev link names a
             // USB adapter; unplugging takes the name and the device away.
             Path link = Files.createSymbolicLink(directory.resolve("ttyPOS"), Path.of(device.path()));
@@ -70,7 +71,7 @@ class SerialFaultTest {
 
     @Test
     void writeToADeviceThatStoppedReadingNeverBlocks() throws Exception {
-        try (PtyDevice device = new PtyDevice()) {
+        try (DevicePeer device = DevicePeer.pty()) {
             port.SetDeviceTimeout(60, 1);
             assertEquals(0, port.openDevice("RS232", device.path(), 9600, false, 0));
             // The device takes nothing: a block far beyond the terminal's

@@ -7,8 +7,8 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.zelkor.jpos.services.LinPortComm;
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.io.IOException;
-import java.net.Socket;
 import java.nio.charset.StandardCharsets;
 import java.util.concurrent.TimeUnit;
 import org.junit.jupiter.api.AfterEach;
@@ -37,11 +37,11 @@ class TcpFaultTest {
 
     @Test
     void readReturnsNullWhenTheDeviceHangsUpDuringIt() throws Exception {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             port.SetDeviceTimeout(5, 60);
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
-            Socket device = peer.accept();
-            Timing.after(300, device::close);
+            peer.accept(10_000);
+            Timing.after(300, peer::closeConnection);
 
             assertNull(Timing.within(30, "read during hang-up", () -> port.readData(0)));
             assertNull(Timing.within(30, "read after hang-up", () -> port.readData(0)));
@@ -52,13 +52,13 @@ class TcpFaultTest {
 
     @Test
     void writeEndsWhenTheDeviceHangsUpDuringIt() throws Exception {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             port.SetDeviceTimeout(60, 5);
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
-            Socket device = peer.accept();
+            peer.accept(10_000);
             // The device never reads: the write blocks on full buffers until the
             // device closes with unread data, which resets the connection.
-            Timing.after(500, device::close);
+            Timing.after(500, peer::closeConnection);
 
             long written = Timing.within(30, "write during hang-up", () -> port.writeData(new byte[BIG], BIG));
             assertTrue(written == -1 || (written > 0 && written < BIG),
@@ -70,12 +70,11 @@ class TcpFaultTest {
 
     @Test
     void resetConnectionFailsReadsAndWrites() throws Exception {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             port.SetDeviceTimeout(5, 60);
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
-            Socket device = peer.accept();
-            device.setSoLinger(true, 0);
-            device.close();
+            peer.accept(10_000);
+            peer.resetConnection();
 
             // Whatever the reset left, no read waits for the 60 s time-out and
             // none returns anything.
@@ -89,10 +88,10 @@ class TcpFaultTest {
 
     @Test
     void silentDeviceCostsOnlyTheTimeOuts() throws Exception {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             port.SetDeviceTimeout(1, 1);
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
-            Socket device = peer.accept();
+            peer.accept(10_000);
 
             assertNull(Timing.within(30, "read from a silent device", () -> port.readData(0)));
             long written = Timing.within(30, "write to a device that never reads",
@@ -102,7 +101,7 @@ class TcpFaultTest {
             assertNull(Timing.within(30, "second read", () -> port.readData(0)));
 
             // The connection itself is still sound: the device's late answer arrives.
-            device.getOutputStream().write("late".getBytes(StandardCharsets.US_ASCII));
+            peer.send("late".getBytes(StandardCharsets.US_ASCII));
             assertArrayEquals("late".getBytes(StandardCharsets.US_ASCII),
                     Timing.within(30, "read of the late answer", () -> port.readData(0)));
             assertEquals(0, port.closeDevice());
@@ -111,13 +110,13 @@ class TcpFaultTest {
 
     @Test
     void readAfterTheDeviceHungUpCleanlyReturnsWhatWasSentFirst() throws IOException {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             port.SetDeviceTimeout(5, 60);
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, false, 0));
-            try (Socket device = peer.accept()) {
-                device.getOutputStream().write("bye".getBytes(StandardCharsets.US_ASCII));
-                device.shutdownOutput();
-            }
+            peer.accept(10_000);
+            peer.send("bye".getBytes(StandardCharsets.US_ASCII));
+            peer.shutdownOutput();
+            peer.closeConnection();
             assertArrayEquals("bye".getBytes(StandardCharsets.US_ASCII),
                     Timing.within(30, "read of the last words", () -> port.readData(0)));
             assertNull(Timing.within(30, "read at the end of the stream", () -> port.readData(0)));

@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.zelkor.jpos.services.LinPortComm;
+import com.zelkor.jpos.testdevice.DevicePeer;
 import java.io.IOException;
 import java.io.OutputStream;
 import java.nio.charset.StandardCharsets;
@@ -113,7 +114,7 @@ class TraceLogFaultTest {
     }
 
     private void exchange(int cycles) throws IOException {
-        try (DevicePeer peer = new DevicePeer()) {
+        try (DevicePeer peer = DevicePeer.tcp()) {
             peer.echo();
             assertEquals(0, port.openDevice("Ethernet", DevicePeer.HOST, 9600, true, 5));
             for (int i = 0; i < cycles; i++) {

@@ -1,0 +1,75 @@
+# SPDX-License-Identifier: Apache-2.0
+# zkpos-all-VERSION.jar: the classes of zkpos.jar plus every native library,
+# so that a JVM needs nothing but this jar on its class path:
+#   com/zelkor/jpos/services/natives/linux-x86-64/libZkPosSo64.so
+#   com/zelkor/jpos/services/natives/linux-x86-32/libZkPosSo.so
+#   com/zelkor/jpos/services/natives/windows-x86-64/ZkPosDll64.dll
+#   com/zelkor/jpos/services/natives/windows-x86-64/ZkLink64.dll  (when zklink/ exists)
+#   com/zelkor/jpos/services/natives/index.properties  (version, SHA-256 of each)
+# This build makes the i386 library and the Windows DLLs itself, in build trees
+# of their own below bundle/, so that a clean clone builds the jar in one go.
+option(ZKPOS_ALL_IN_ONE_JAR "Build zkpos-all.jar with the i386 and Windows libraries" ON)
+if(NOT ZKPOS_ALL_IN_ONE_JAR)
+    return()
+endif()
+include(ExternalProject)
+
+set(ZKPOS_BUNDLE_DIR ${CMAKE_CURRENT_BINARY_DIR}/bundle)
+set(ZKPOS_I386_DIR ${ZKPOS_BUNDLE_DIR}/linux-i386)
+set(ZKPOS_WINDOWS_DIR ${ZKPOS_BUNDLE_DIR}/windows-x64)
+set(ZKPOS_I386_LIBRARY ${ZKPOS_I386_DIR}/linux/libZkPosSo.so)
+set(ZKPOS_WINDOWS_DLL ${ZKPOS_WINDOWS_DIR}/windows/ZkPosDll64.dll)
+
+ExternalProject_Add(zkpos_bundle_i386
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${ZKPOS_I386_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DZKPOS_TESTS=OFF
+               -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32
+               -DCMAKE_SHARED_LINKER_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS=-m32
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${ZKPOS_I386_DIR} --target zkposso
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${ZKPOS_I386_LIBRARY})
+
+# The whole Windows tree is built, so that the communication layer comes along
+# as soon as the project has one.
+ExternalProject_Add(zkpos_bundle_windows
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${ZKPOS_WINDOWS_DIR}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE} -DZKPOS_TESTS=OFF
+               -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${ZKPOS_WINDOWS_DIR}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS ${ZKPOS_WINDOWS_DLL})
+
+# The layer is part of the jar once the project builds one: then it is required.
+if(EXISTS ${PROJECT_SOURCE_DIR}/zklink/CMakeLists.txt)
+    set(ZKPOS_WITH_LINK_LAYER ON)
+else()
+    set(ZKPOS_WITH_LINK_LAYER OFF)
+endif()
+
+find_program(ZKPOS_MINGW_STRIP NAMES x86_64-w64-mingw32-strip REQUIRED)
+
+set(ZKPOS_ALL_JAR ${CMAKE_CURRENT_BINARY_DIR}/zkpos-all-${PROJECT_VERSION}.jar)
+add_custom_command(OUTPUT ${ZKPOS_ALL_JAR}
+    COMMAND ${CMAKE_COMMAND}
+        -DJAR=${Java_JAR_EXECUTABLE}
+        -DBASE_JAR=${ZKPOS_JAR_FILE}
+        -DOUTPUT=${ZKPOS_ALL_JAR}
+        -DSTAGE=${ZKPOS_BUNDLE_DIR}/stage
+        -DVERSION=${PROJECT_VERSION}
+        -DSTRIP=${CMAKE_STRIP}
+        -DMINGW_STRIP=${ZKPOS_MINGW_STRIP}
+        -DLINUX_64=$<TARGET_FILE:zkposso>
+        -DLINUX_32=${ZKPOS_I386_LIBRARY}
+        -DWINDOWS_BUILD=${ZKPOS_WINDOWS_DIR}
+        -DWITH_LINK_LAYER=${ZKPOS_WITH_LINK_LAYER}
+        -P ${CMAKE_CURRENT_SOURCE_DIR}/BundleJar.cmake
+    DEPENDS zkpos_jar ${ZKPOS_JAR_FILE} zkposso zkpos_bundle_i386 zkpos_bundle_windows
+            ${ZKPOS_I386_LIBRARY} ${ZKPOS_WINDOWS_DLL}
+            ${CMAKE_CURRENT_SOURCE_DIR}/BundleJar.cmake
+    COMMENT "Packing zkpos-all-${PROJECT_VERSION}.jar with the native libraries")
+add_custom_target(zkpos_all_jar ALL DEPENDS ${ZKPOS_ALL_JAR})
+set_target_properties(zkpos_all_jar PROPERTIES JAR_FILE ${ZKPOS_ALL_JAR})

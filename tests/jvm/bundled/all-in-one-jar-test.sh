@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# The all-in-one jar on its own: JVMs with an empty java.library.path and no
+# -Dzkpos.library run the Java example against the simulator with nothing but
+# zkpos-all.jar on the class path, so the library can only come from the jar.
+#   all-in-one-jar-test.sh CASE JAVA JAR_TOOL ALL_JAR PLAIN_JAR EXAMPLE_SOURCE SIMULATOR TAMPERED_LIBRARY
+# Runs inside tests/support/private-run.sh (the simulator takes 127.0.0.1:9100).
+set -uo pipefail
+
+case_name=$1
+java=$2
+jar_tool=$3
+all_jar=$4
+plain_jar=$5
+example=$6
+simulator=$7
+tampered=$8
+
+if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
+    echo "all-in-one-jar-test: run me through tests/support/private-run.sh" >&2
+    exit 1
+fi
+
+scratch=$(mktemp -d)
+simulator_pid=
+cleanup() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null
+        wait "$simulator_pid" 2>/dev/null
+    fi
+    chmod -R u+w "$scratch" 2>/dev/null
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+    echo "FAIL [$case_name]: $*" >&2
+    failures=$((failures + 1))
+}
+
+# What the jar carries, unpacked for comparison.
+mkdir "$scratch/jar"
+(cd "$scratch/jar" && "$jar_tool" --extract --file "$all_jar") || {
+    echo "all-in-one-jar-test: cannot unpack $all_jar" >&2
+    exit 1
+}
+natives=$scratch/jar/com/zelkor/jpos/services/natives
+version=$(sed -n 's/^version=//p' "$natives/index.properties")
+[ -n "$version" ] || {
+    echo "all-in-one-jar-test: no version in the jar's index" >&2
+    exit 1
+}
+
+# A cache folder and a temporary folder of this run's own.
+export XDG_CACHE_HOME=$scratch/cache
+mkdir -p "$scratch/tmp"
+data_model=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *sun.arch.data.model = //p')
+if [ "$data_model" = 32 ]; then
+    platform=linux-x86-32 library=libZkPosSo.so
+else
+    platform=linux-x86-64 library=libZkPosSo64.so
+fi
+extracted=$XDG_CACHE_HOME/zkpos/$version/$platform/$library
+
+"$simulator" --no-pty --seconds 120 >"$scratch/simulator.out" 2>/dev/null &
+simulator_pid=$!
+for _ in $(seq 100); do
+    grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
+    sleep 0.05
+done
+grep -q '^tcp 127.0.0.1:9100$' "$scratch/simulator.out" || {
+    echo "all-in-one-jar-test: the simulator did not start" >&2
+    exit 1
+}
+
+# Runs the example with the given class path and message; output in $scratch/out.N.
+run_example() {
+    local class_path=$1 message=$2 output=$3
+    shift 3
+    timeout 60 "$java" -Djava.io.tmpdir="$scratch/tmp" -Djava.library.path= "$@" \
+        -cp "$class_path" "$example" 127.0.0.1 "$message" >"$output" 2>&1 </dev/null
+}
+
+expect_reply() {
+    local status=$1 output=$2 message=$3
+    [ "$status" -eq 0 ] || fail "the JVM exited with $status:"$'\n'"$(cat "$output")"
+    grep -qF "reply $((${#message} + 3)) bytes: <06><02>$message<03>" "$output" ||
+        fail "no echo of '$message' in:"$'\n'"$(cat "$output")"
+}
+
+expect_extracted_copy() {
+    [ -f "$extracted" ] || fail "$extracted was not extracted"
+    cmp -s "$extracted" "$natives/$platform/$library" ||
+        fail "$extracted is not the jar's $library"
+    local folder
+    for folder in "$XDG_CACHE_HOME/zkpos" "$XDG_CACHE_HOME/zkpos/$version" \
+        "$XDG_CACHE_HOME/zkpos/$version/$platform"; do
+        [ "$(stat -c %a "$folder")" = 700 ] || fail "$folder has mode $(stat -c %a "$folder"), not 700"
+    done
+    if ls -A "$(dirname "$extracted")" | grep -q '\.part$'; then
+        fail "a partly written copy was left behind"
+    fi
+}
+
+case "$case_name" in
+alone)
+    run_example "$all_jar" "from the jar" "$scratch/out"
+    expect_reply $? "$scratch/out" "from the jar"
+    expect_extracted_copy
+    # The second JVM finds the checked copy and loads it again.
+    run_example "$all_jar" "once more" "$scratch/out"
+    expect_reply $? "$scratch/out" "once more"
+    ;;
+concurrent)
+    # Rounds of two JVMs started at the same moment on an empty cache.
+    for round in 1 2 3; do
+        rm -rf "$XDG_CACHE_HOME"
+        run_example "$all_jar" "first $round" "$scratch/out.1" &
+        first=$!
+        run_example "$all_jar" "second $round" "$scratch/out.2" &
+        second=$!
+        wait "$first"
+        expect_reply $? "$scratch/out.1" "first $round"
+        wait "$second"
+        expect_reply $? "$scratch/out.2" "second $round"
+        expect_extracted_copy
+    done
+    ;;
+tampered)
+    run_example "$all_jar" "first" "$scratch/out"
+    expect_reply $? "$scratch/out" "first"
+    # A changed file under the library's name: loading it would end the JVM
+    # with status 97.
+    chmod u+w "$extracted"
+    cp "$tampered" "$extracted"
+    run_example "$all_jar" "after tampering" "$scratch/out"
+    expect_reply $? "$scratch/out" "after tampering"
+    expect_extracted_copy
+    # A link in its place, to the same changed library.
+    rm -f "$extracted"
+    ln -s "$tampered" "$extracted"
+    run_example "$all_jar" "after a link" "$scratch/out"
+    expect_reply $? "$scratch/out" "after a link"
+    [ -L "$extracted" ] && fail "the link was left in place"
+    expect_extracted_copy
+    ;;
+unsafe-folder)
+    # A cache folder that others may write is passed over for one of the
+    # user's own in the temporary folder; the library there is still loaded.
+    mkdir -p "$XDG_CACHE_HOME/zkpos"
+    chmod 777 "$XDG_CACHE_HOME/zkpos"
+    run_example "$all_jar" "elsewhere" "$scratch/out"
+    expect_reply $? "$scratch/out" "elsewhere"
+    [ -z "$(ls -A "$XDG_CACHE_HOME/zkpos")" ] || fail "something was extracted into a folder others may write"
+    fallback=$scratch/tmp/zkpos-$(id -un)/$version/$platform/$library
+    cmp -s "$fallback" "$natives/$platform/$library" || fail "$fallback is not the jar's $library"
+    # With no safe folder at all, the error says so and names what was tried.
+    chmod 777 "$scratch/tmp/zkpos-$(id -un)"
+    run_example "$all_jar" "nowhere" "$scratch/out"
+    status=$?
+    [ "$status" -ne 0 ] || fail "a JVM loaded a library from folders others may write"
+    grep -qF "on java.library.path ()" "$scratch/out" || fail "java.library.path not named in:"$'\n'"$(cat "$scratch/out")"
+    grep -qF "may be written by others" "$scratch/out" || fail "the unsafe folders not named in:"$'\n'"$(cat "$scratch/out")"
+    ;;
+what-was-tried)
+    # The plain jar carries nothing: its error names java.library.path alone.
+    run_example "$plain_jar" "plain" "$scratch/out"
+    [ $? -ne 0 ] || fail "the plain jar loaded a library from nowhere"
+    grep -qF "cannot load the port library ZkPosSo" "$scratch/out" &&
+        grep -qF "on java.library.path ()" "$scratch/out" ||
+        fail "the error does not name java.library.path:"$'\n'"$(cat "$scratch/out")"
+    grep -qiE "copy of|extract|zkpos.library \(|named by" "$scratch/out" &&
+        fail "the plain jar's error names what it never tried:"$'\n'"$(cat "$scratch/out")"
+    # A named file is the only place tried: the jar's copy does not hide a wrong setting.
+    run_example "$all_jar" "named" "$scratch/out" -Dzkpos.library="$scratch/none/$library"
+    [ $? -ne 0 ] || fail "a missing -Dzkpos.library file was passed over"
+    grep -qF "tried the file $scratch/none/$library named by -Dzkpos.library" "$scratch/out" ||
+        fail "the error does not name the file:"$'\n'"$(cat "$scratch/out")"
+    grep -qE "java.library.path \(|copy of" "$scratch/out" &&
+        fail "the error names places that were not tried:"$'\n'"$(cat "$scratch/out")"
+    [ -e "$XDG_CACHE_HOME/zkpos" ] && fail "something was extracted although a file was named"
+    ;;
+*)
+    echo "all-in-one-jar-test: no case $case_name" >&2
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+    echo "[$case_name] $failures check(s) failed" >&2
+    exit 1
+fi
+echo "[$case_name] passed"

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
+# Runs cases of the end-to-end program under Wine with zkpos-simulator on the
+# far end:
+#   run-with-simulator.sh SIMULATOR PROGRAM.exe KIND FILTER [SIMULATOR OPTIONS...]
+# KIND says where the device stands:
+#   serial  its pseudo-terminal is COM200 of the Wine prefix (a dosdevices link)
+#   usb     its pseudo-terminal is the device path \\.\zkusb (a dosdevices link)
+#   tcp     it listens on 127.0.0.1:9100 (run this inside private-run.sh)
+#   none    no simulator at all
+# The program finds the port's name in ZKLINK_TEST_PORT. These suites change
+# the prefix's dosdevices, so they have a prefix of their own.
+set -euo pipefail
+
+if [ $# -lt 4 ]; then
+    echo "usage: $0 SIMULATOR PROGRAM.exe serial|usb|tcp|none FILTER [SIMULATOR OPTIONS...]" >&2
+    exit 2
+fi
+simulator=$1
+program=$2
+kind=$3
+filter=$4
+shift 4
+
+here=$(cd "$(dirname "$0")" && pwd)
+wine_run=$here/../support/wine-run.sh
+build_dir=$(cd "$(dirname "$program")" && pwd)
+while [ "$build_dir" != / ] && [ ! -f "$build_dir/CMakeCache.txt" ]; do
+    build_dir=$(dirname "$build_dir")
+done
+tree_key=$(printf '%s' "$build_dir" | cksum | cut -d' ' -f1)
+export ZKPOS_WINE_ROOT=${TMPDIR:-/tmp}/zkpos-wine-$(id -u)-$tree_key-zklink
+dosdevices=$ZKPOS_WINE_ROOT/prefix/dosdevices
+
+# Wine makes its sockets in the Wine server, so the server must live in the
+# network namespace of the case: cases that use the network end any server
+# that an earlier case left lingering, before and after they run.
+end_wine_server() {
+    WINEPREFIX=$ZKPOS_WINE_ROOT/prefix timeout 60 wineserver -k >/dev/null 2>&1 || true
+}
+case "$kind" in
+    tcp | none) end_wine_server ;;
+esac
+
+# The first run makes the prefix; only then is there a dosdevices folder.
+"$wine_run" "$program" --gtest_list_tests >/dev/null
+
+scratch=$(mktemp -d)
+simulator_pid=
+link=
+cleanup() {
+    if [ -n "$simulator_pid" ]; then
+        kill "$simulator_pid" 2>/dev/null || true
+        wait "$simulator_pid" 2>/dev/null || true
+    fi
+    if [ -n "$link" ]; then
+        rm -f "$link"
+    fi
+    rm -rf "$scratch"
+    case "$kind" in
+        tcp | none) end_wine_server ;;
+    esac
+}
+trap cleanup EXIT
+
+# The simulator's first lines name what it opened: "pty /dev/pts/N", "tcp ...".
+start_simulator() {
+    "$simulator" --seconds 240 "$@" >"$scratch/simulator.out" 2>"$scratch/simulator.err" &
+    simulator_pid=$!
+    for _ in $(seq 100); do
+        if grep -q '^\(pty\|tcp\) ' "$scratch/simulator.out" 2>/dev/null; then
+            return 0
+        fi
+        if ! kill -0 "$simulator_pid" 2>/dev/null; then
+            break
+        fi
+        sleep 0.1
+    done
+    echo "run-with-simulator: the simulator did not start:" >&2
+    cat "$scratch/simulator.err" >&2
+    exit 1
+}
+
+pty_of_simulator() {
+    sed -n 's/^pty //p' "$scratch/simulator.out"
+}
+
+case "$kind" in
+    serial)
+        start_simulator --no-tcp "$@"
+        link=$dosdevices/com200
+        ln -sfn "$(pty_of_simulator)" "$link"
+        export ZKLINK_TEST_PORT=COM200
+        ;;
+    usb)
+        start_simulator --no-tcp "$@"
+        link=$dosdevices/zkusb
+        ln -sfn "$(pty_of_simulator)" "$link"
+        export ZKLINK_TEST_PORT='\\.\zkusb'
+        ;;
+    tcp)
+        if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
+            echo "run-with-simulator: tcp cases take 127.0.0.1:9100; run them inside private-run.sh" >&2
+            exit 2
+        fi
+        start_simulator --no-pty --port 9100 "$@"
+        export ZKLINK_TEST_PORT=127.0.0.1:9100
+        ;;
+    none)
+        export ZKLINK_TEST_PORT=
+        ;;
+    *)
+        echo "run-with-simulator: unknown kind '$kind'" >&2
+        exit 2
+        ;;
+esac
+
+status=0
+"$wine_run" "$program" --gtest_filter="$filter" || status=$?
+if [ "$status" -ne 0 ] && [ -n "$simulator_pid" ]; then
+    echo "--- simulator events:" >&2
+    cat "$scratch/simulator.err" >&2
+fi
+exit "$status"
