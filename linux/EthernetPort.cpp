@@ -2,14 +2,14 @@
 // The Ethernet transport: a TCP connection to port 9100 of the device, a
 // connect bounded by the write time-out, then one system call per write and
 // per read on a blocking socket that carries the time-outs itself.
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <string.h>
+#include <cstring>
 #include <sys/socket.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "ZkPosSo.h"

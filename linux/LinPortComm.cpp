@@ -3,7 +3,7 @@
 // state they share with the transports. The entry points do no port work:
 // they take the Java arguments apart, choose the transport by the port kind
 // and trace each step.
-#include <string.h>
+#include <cstring>
 #include <unistd.h>
 
 #include "ZkPosPortComm.h"

@@ -2,10 +2,10 @@
 // The serial transport: one fixed line setting (7 data bits, odd parity,
 // 1 stop bit, RTS/CTS) at one of four speeds, one system call per write and
 // per read.
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
-#include <string.h>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <unistd.h>
 

@@ -11,11 +11,11 @@
 // a port operation.
 #include <fcntl.h>
 #include <pthread.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 #include <sys/time.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include "ZkPosSo.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The helpers every traced function of the library goes through.
-#include <stdarg.h>
-#include <string.h>
+#include <cstdarg>
+#include <cstring>
 
 #include "ZkPosSo.h"
 

@@ -5,10 +5,10 @@
 // are never restarted). These waits go on for the time that is left, so that
 // a call ends when its event comes or its whole time-out has passed, never
 // earlier.
-#include <errno.h>
+#include <cerrno>
 #include <poll.h>
-#include <stdint.h>
-#include <time.h>
+#include <cstdint>
+#include <ctime>
 
 #include <limits>
 

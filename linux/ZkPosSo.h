@@ -6,11 +6,11 @@
 #ifndef ZKPOS_LINUX_ZKPOSSO_H
 #define ZKPOS_LINUX_ZKPOSSO_H
 
-#include <stddef.h>
-#include <stdio.h>
+#include <cstddef>
+#include <cstdio>
 #include <sys/select.h>
 #include <termios.h>
-#include <time.h>
+#include <ctime>
 
 #define ZKPOS_EXPORT __attribute__((visibility("default")))
 

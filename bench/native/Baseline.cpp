@@ -8,12 +8,12 @@
 #include <fcntl.h>
 #include <jni.h>
 #include <netinet/in.h>
-#include <stdint.h>
-#include <string.h>
+#include <cstdint>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace {

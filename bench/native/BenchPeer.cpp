@@ -15,16 +15,16 @@
 // On the pseudo-terminal a request byte 'a' is answered with a 5-byte reply
 // and 'b' with a 200-byte reply, each in one write as a device would send it.
 #include <arpa/inet.h>
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>

@@ -6,12 +6,12 @@
 //   met
 // Usage: zkpos-bench-trace ROUNDS LINES_PER_ROUND
 #include <fcntl.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include <algorithm>

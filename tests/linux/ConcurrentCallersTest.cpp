@@ -7,7 +7,7 @@
 // also under ThreadSanitizer.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
+#include <cstdlib>
 #include <sys/types.h>
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 // count stay. Traced at verbosity 2, where these lines are all there is.
 #include <gtest/gtest.h>
 
-#include <string.h>
+#include <cstring>
 #include <unistd.h>
 
 #include <string>

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
-#include <signal.h>
-#include <string.h>
+#include <csignal>
+#include <cstring>
 #include <unistd.h>
 
 #include <atomic>

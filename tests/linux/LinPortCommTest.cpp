@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <stdlib.h>
+#include <cstdlib>
 #include <sys/socket.h>
 #include <unistd.h>
 

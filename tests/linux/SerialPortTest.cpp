@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdlib>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>

@@ -4,10 +4,10 @@
 // case works on a file in a temporary directory of its own.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 #include <ostream>

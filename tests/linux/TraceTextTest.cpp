@@ -5,8 +5,8 @@
 // past its end is caught by the address sanitizer.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-#include <string.h>
+#include <cstdlib>
+#include <cstring>
 
 #include <memory>
 #include <ostream>

@@ -2,11 +2,11 @@
 #include "Descriptors.h"
 
 #include <dirent.h>
-#include <errno.h>
+#include <cerrno>
 #include <fcntl.h>
-#include <string.h>
+#include <cstring>
 #include <sys/resource.h>
-#include <time.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace zkpos_test {

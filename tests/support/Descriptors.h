@@ -4,7 +4,7 @@
 #ifndef ZKPOS_TESTS_SUPPORT_DESCRIPTORS_H
 #define ZKPOS_TESTS_SUPPORT_DESCRIPTORS_H
 
-#include <stddef.h>
+#include <cstddef>
 
 #include <string>
 #include <vector>

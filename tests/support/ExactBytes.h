@@ -5,8 +5,8 @@
 #ifndef ZKPOS_TESTS_SUPPORT_EXACTBYTES_H
 #define ZKPOS_TESTS_SUPPORT_EXACTBYTES_H
 
-#include <stdlib.h>
-#include <string.h>
+#include <cstdlib>
+#include <cstring>
 
 #include <string>
 

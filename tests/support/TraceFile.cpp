@@ -2,9 +2,9 @@
 #include "TraceFile.h"
 
 #include <ftw.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #include <fstream>

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * A stand-in for the communication layer ZkLink64.dll, built for the tests
- * only. It exports the layer's twelve entries, records every call with its
- * arguments, and answers as the test tells it to. The test reaches the record
- * through the control functions below, resolved from the loaded stand-in.
- */
+// A stand-in for the communication layer ZkLink64.dll, built for the tests
+// only. It exports the layer's twelve entries, records every call with its
+// arguments, and answers as the test tells it to. The test reaches the record
+// through the control functions below, resolved from the loaded stand-in.
 #ifndef ZKLINK_STAND_IN_H
 #define ZKLINK_STAND_IN_H
 
@@ -16,41 +14,41 @@
 #define ZKLINK_STAND_IN_DATA_SIZE 4096
 #define ZKLINK_STAND_IN_MAX_CALLS 512
 
-/* One call of an entry, as the stand-in received it. */
+// One call of an entry, as the stand-in received it.
 struct ZkLinkCall {
     char entry[32];
-    /* The integer arguments in the order received. */
+    // The integer arguments in the order received.
     int arguments[6];
     int argumentCount;
-    /* The text argument (port name, host or log path) copied at the call. */
+    // The text argument (port name, host or log path) copied at the call.
     char text[ZKLINK_STAND_IN_TEXT_SIZE];
     int textIsNull;
-    /* The text, data or buffer pointer as received. */
+    // The text, data or buffer pointer as received.
     const void* pointer;
-    /* CreateCommunicationPort's port id pointer, Read's count pointer. */
+    // CreateCommunicationPort's port id pointer, Read's count pointer.
     const void* resultPointer;
-    /* The bytes Write was given, up to ZKLINK_STAND_IN_DATA_SIZE. */
+    // The bytes Write was given, up to ZKLINK_STAND_IN_DATA_SIZE.
     unsigned char data[ZKLINK_STAND_IN_DATA_SIZE];
     int dataLength;
-    /* The port name read at this call through the pointer that InitSerialPort
-       or InitUsbPrinter kept, as a layer that does not copy it would. */
+    // The port name read at this call through the pointer that InitSerialPort
+    // or InitUsbPrinter kept, as a layer that does not copy it would.
     char keptPortName[ZKLINK_STAND_IN_TEXT_SIZE];
 };
 
 extern "C" {
 typedef void (*ZkLinkStandIn_ResetFunction)();
-/* The entry answers result from now on (0 until told otherwise). */
+// The entry answers result from now on (0 until told otherwise).
 typedef void (*ZkLinkStandIn_SetResultFunction)(const char* entry, int result);
-/* Read hands out these bytes, at most the capacity it is given, and stores
-   their number in its count, whatever it answers. */
+// Read hands out these bytes, at most the capacity it is given, and stores
+// their number in its count, whatever it answers.
 typedef void (*ZkLinkStandIn_SetReadFunction)(const unsigned char* bytes, int count);
-/* CreateCommunicationPort stores this id. */
+// CreateCommunicationPort stores this id.
 typedef void (*ZkLinkStandIn_SetPortIdFunction)(int portId);
 typedef int (*ZkLinkStandIn_CallCountFunction)();
 typedef const ZkLinkCall* (*ZkLinkStandIn_GetCallFunction)(int index);
 }
 
-/* The control functions of a loaded stand-in. */
+// The control functions of a loaded stand-in.
 struct ZkLinkStandIn {
     ZkLinkStandIn_ResetFunction Reset;
     ZkLinkStandIn_SetResultFunction SetResult;
@@ -59,7 +57,7 @@ struct ZkLinkStandIn {
     ZkLinkStandIn_CallCountFunction CallCount;
     ZkLinkStandIn_GetCallFunction GetCall;
 
-    /* The names of the entries called so far, in order, separated by blanks. */
+    // The names of the entries called so far, in order, separated by blanks.
     std::string CallNames() const {
         std::string names;
         for (int i = 0; i < CallCount(); ++i) {
@@ -67,7 +65,7 @@ struct ZkLinkStandIn {
         }
         return names;
     }
-    /* The last call of entry, or null when it was not called. */
+    // The last call of entry, or null when it was not called.
     const ZkLinkCall* LastCall(const char* entry) const {
         for (int i = CallCount() - 1; i >= 0; --i) {
             if (std::string(GetCall(i)->entry) == entry) {
@@ -78,7 +76,7 @@ struct ZkLinkStandIn {
     }
 };
 
-/* The folder named folderName beside the running test program. */
+// The folder named folderName beside the running test program.
 inline std::string FolderBesideProgram(const char* folderName) {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -87,9 +85,9 @@ inline std::string FolderBesideProgram(const char* folderName) {
     return folder + folderName;
 }
 
-/* Makes the stand-in in folderName (beside the test program) the ZkLink64.dll
-   that a load by bare name finds, loads it and resolves its control functions.
-   Returns false when it cannot be loaded. */
+// Makes the stand-in in folderName (beside the test program) the ZkLink64.dll
+// that a load by bare name finds, loads it and resolves its control functions.
+// Returns false when it cannot be loaded.
 inline bool LoadZkLinkStandIn(const char* folderName, ZkLinkStandIn* standIn) {
     SetDllDirectoryA(FolderBesideProgram(folderName).c_str());
     HMODULE layer = LoadLibraryA("ZkLink64.dll");

@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
+#include <csignal>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>

@@ -2,7 +2,7 @@
 // ConvertPort with any port name, tracing at level 5 into a scratch file: the
 // name is never written to, the path is the name itself or one of the four
 // serial devices, and the "strPort" line shows it cut to the trace buffer.
-#include <string.h>
+#include <cstring>
 
 #include <string>
 

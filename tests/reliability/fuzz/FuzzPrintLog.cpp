@@ -6,8 +6,8 @@
 // Input: level, flags (bit 0 text mode, bit 1 date prefix, bit 2 debug off,
 // bits 3-5 verbosity), module length, function length, then the module,
 // function and text bytes.
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 
 #include <string>
 

@@ -4,7 +4,7 @@
 // the "strRead" line must stop at the data's end, its first zero byte or the
 // room its closing bracket leaves in the trace buffer, whichever comes first. The device is one end
 // of a socket pair; the library reads the other.
-#include <string.h>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 // read past its end or write past the text buffer.
 //
 // Input: two bytes of text size (0 to 511), then the data.
-#include <string.h>
+#include <cstring>
 
 #include <memory>
 #include <string>

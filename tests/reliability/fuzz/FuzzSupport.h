@@ -5,8 +5,8 @@
 #ifndef ZKPOS_TESTS_RELIABILITY_FUZZSUPPORT_H
 #define ZKPOS_TESTS_RELIABILITY_FUZZSUPPORT_H
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 #include <memory>
 #include <string>

@@ -4,8 +4,8 @@
 // ordinary builds: gcc, i386, and under ASan and UBSan.
 // Usage: replay DIRECTORY|FILE...
 #include <dirent.h>
-#include <stdio.h>
-#include <string.h>
+#include <cstdio>
+#include <cstring>
 #include <sys/stat.h>
 
 #include <algorithm>

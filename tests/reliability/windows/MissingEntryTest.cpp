@@ -4,7 +4,7 @@
 // The program runs once per layer variant; ZKPOS_LAYER_FOLDER names the folder
 // of the variant and ZKPOS_MISSING_ENTRY what it lacks ("*" for the folder
 // without any layer, empty for the complete one).
-#include <stdlib.h>
+#include <cstdlib>
 
 #include <set>
 #include <string>

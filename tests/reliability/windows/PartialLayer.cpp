@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * A communication layer that lacks one entry: built once per entry with
- * PARTIAL_LAYER_WITHOUT_<entry> defined, and once complete. Unlike the
- * recording stand-in it keeps the state the contract speaks of: a port that
- * is created, then opened; Write, Read and the time-out entries answer
- * non-zero while no port is open. Read hands out "abc".
- */
+// A communication layer that lacks one entry: built once per entry with
+// PARTIAL_LAYER_WITHOUT_<entry> defined, and once complete. Unlike the
+// recording stand-in it keeps the state the contract speaks of: a port that
+// is created, then opened; Write, Read and the time-out entries answer
+// non-zero while no port is open. Read hands out "abc".
 #include <windows.h>
 
 #include <cstring>

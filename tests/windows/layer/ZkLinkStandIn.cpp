@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-/*
- * The stand-in ZkLink64.dll: every entry records its call and answers what the
- * test asked for. Built twice, once with all twelve entries and once without
- * SetUsbTimeout, to stand for a layer that lacks an entry.
- */
+// The stand-in ZkLink64.dll: every entry records its call and answers what the
+// test asked for. Built twice, once with all twelve entries and once without
+// SetUsbTimeout, to stand for a layer that lacks an entry.
 #include "ZkLinkStandIn.h"
 
 #include <algorithm>
@@ -26,8 +24,8 @@ int m_iResultCount = 0;
 unsigned char m_readBytes[ZKLINK_STAND_IN_DATA_SIZE];
 int m_iReadCount = 0;
 int m_iPortIdToGive = 0;
-/* The port name pointer as InitSerialPort or InitUsbPrinter received it; a
-   real layer may keep it for later calls. */
+// The port name pointer as InitSerialPort or InitUsbPrinter received it; a
+// real layer may keep it for later calls.
 const char* m_pKeptPortName = nullptr;
 
 int ResultOf(const char* entry) {
