@@ -6,8 +6,10 @@
 //   - libZkPosSo64.so / libZkPosSo.so (Linux) for class LinPortComm,
 //   - ZkPosDll64.dll (Windows) for class WinPortComm.
 // The library keeps exactly one port per process; no handle crosses to Java.
-// Calls are synchronous, one at a time, on the calling Java thread. No native
-// method ever raises a Java exception: failures come back as results only.
+// Calls are synchronous and run on the calling Java thread. The Linux library
+// also takes a reader thread and a writer thread at once: its trace log is
+// guarded, and a read that waits never holds up a write. No native method
+// ever raises a Java exception: failures come back as results only.
 //
 // Java declarations (the same in both classes):
 //
