@@ -17,35 +17,23 @@ bool TraceWanted(int level) {
 // Level of the lines that show the data sent and received.
 const int kDataLevel = 2;
 
-}  // namespace
-
-void Trace(const char* function, int level, const char* format, ...) {
+// Formats one line and hands it to the trace log. Without data the formatted
+// text is the line; with data the line is head, data, formatted tail, and the
+// data gives way: head and tail stay whole, the data shown takes the room that
+// is left between them.
+void TraceLine(const char* function, int level, const char* head, const void* data, int length,
+               const char* format, va_list arguments) {
     if (!TraceWanted(level)) {
-        return;
-    }
-    char text[ZKPOS_TRACE_TEXT_SIZE];
-    memset(text, 0, sizeof text);
-    va_list arguments;
-    va_start(arguments, format);
-    vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    PrintLog("ZkPosSo", function, text, level);
-}
-
-void TraceData(const char* function, const char* head, const void* data, int length,
-               const char* tailFormat, ...) {
-    if (!TraceWanted(kDataLevel)) {
         return;
     }
     char tail[ZKPOS_TRACE_TEXT_SIZE];
     memset(tail, 0, sizeof tail);
-    va_list arguments;
-    va_start(arguments, tailFormat);
-    vsnprintf(tail, sizeof tail, tailFormat, arguments);
-    va_end(arguments);
+    vsnprintf(tail, sizeof tail, format, arguments);
+    if (head == nullptr) {
+        PrintLog("ZkPosSo", function, tail, level);
+        return;
+    }
 
-    // The data gives way: head and tail stay whole, and the data shown takes
-    // the room that is left between them.
     char text[ZKPOS_TRACE_TEXT_SIZE];
     memset(text, 0, sizeof text);
     size_t headLength = strnlen(head, sizeof text - 1);
@@ -59,7 +47,24 @@ void TraceData(const char* function, const char* head, const void* data, int len
         ShowBytes(text + headLength, room, data, length > 0 ? static_cast<size_t>(length) : 0);
     memcpy(text + headLength + shown, tail, tailLength);
     text[headLength + shown + tailLength] = '\0';
-    PrintLog("ZkPosSo", function, text, kDataLevel);
+    PrintLog("ZkPosSo", function, text, level);
+}
+
+}  // namespace
+
+void Trace(const char* function, int level, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    TraceLine(function, level, nullptr, nullptr, 0, format, arguments);
+    va_end(arguments);
+}
+
+void TraceData(const char* function, const char* head, const void* data, int length,
+               const char* tailFormat, ...) {
+    va_list arguments;
+    va_start(arguments, tailFormat);
+    TraceLine(function, kDataLevel, head, data, length, tailFormat, arguments);
+    va_end(arguments);
 }
 
 size_t ShowBytes(char* text, size_t size, const void* data, size_t length) {
