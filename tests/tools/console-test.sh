@@ -10,44 +10,10 @@ case_name=$1
 console=$2
 simulator=$3
 
-if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
-    echo "console-test: run me through tests/support/private-run.sh" >&2
-    exit 1
-fi
-
-scratch=$(mktemp -d)
-simulator_pid=
-cleanup() {
-    if [ -n "$simulator_pid" ]; then
-        kill "$simulator_pid" 2>/dev/null
-        wait "$simulator_pid" 2>/dev/null
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    failures=$((failures + 1))
-}
-
-# Starts the simulator with the given options and waits (at most 5 s) until it
-# has named its terminal and its TCP address.
-start_simulator() {
-    "$simulator" --seconds 60 "$@" >"$scratch/simulator.out" 2>"$scratch/simulator.err" &
-    simulator_pid=$!
-    for _ in $(seq 100); do
-        grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
-        sleep 0.05
-    done
-    grep -q '^tcp 127.0.0.1:9100$' "$scratch/simulator.out" || {
-        echo "simulator did not start:" >&2
-        cat "$scratch/simulator.err" >&2
-        exit 1
-    }
-    pty=$(sed -n 's/^pty //p' "$scratch/simulator.out")
-}
+. "$(dirname "$0")/../support/simulator-session.sh"
+require_private_run
+make_scratch
+fail_label=$case_name
 
 # Runs the console with the given arguments (at most 60 s); sets status, out, err.
 run_console() {
@@ -97,7 +63,7 @@ expect_trace() {
 
 case "$case_name" in
 tcp-echo)
-    start_simulator --no-pty
+    start_simulator "$simulator" 60 --no-pty
     run_console -e 'open tcp 127.0.0.1 --trace 5' -e 'send <STX>Hello<ETX>' -e read -e close
     expect_status 0
     expect_out 'opened 127.0.0.1 on bus Ethernet'
@@ -109,14 +75,14 @@ tcp-echo)
     expect_trace 'ZkPosSo::WriteToEthernetPort --> strToSend (|0x02|Hello|0x03|)'
     ;;
 pty-echo)
-    start_simulator
-    [ -c "$pty" ] || fail "the simulator named no terminal: '$pty'"
+    start_simulator "$simulator" 60
+    [ -c "$simulator_pty" ] || fail "the simulator named no terminal: '$simulator_pty'"
     # Each answer is complete before the read, so each comes in one piece.
-    run_console -e "open serial $pty 9600 --trace 3" -e 'send --hex 02 41 80 ff 0d 0a 03' \
+    run_console -e "open serial $simulator_pty 9600 --trace 3" -e 'send --hex 02 41 80 ff 0d 0a 03' \
         -e 'sleep 0.3' -e 'read --until-quiet' -e 'send noise' -e 'read --until-quiet' \
         -e 'send <STX>A\x7f\\\<ETX> ok<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
     expect_status 0
-    expect_out "opened $pty on bus RS232"
+    expect_out "opened $simulator_pty on bus RS232"
     expect_out 'received 8 bytes: <ACK><STX>A\x80\xff<CR><LF><ETX>'
     expect_out '06 02 41 80 ff 0d 0a 03'
     expect_out 'quiet: 8 bytes in 1 read'
@@ -126,17 +92,17 @@ pty-echo)
     expect_out 'received 14 bytes: <ACK><STX>A\x7f\\\<ETX> ok<ETX>'
     expect_out '06 02 41 7f 5c 3c 45 54 58 3e 20 6f 6b 03'
     expect_trace 'ZkPosSo::openDevice --> m_iDeviceType 1'
-    expect_trace "ZkPosSo::ConvertPort --> strPort $pty"
+    expect_trace "ZkPosSo::ConvertPort --> strPort $simulator_pty"
     ;;
 enq-status)
-    start_simulator --no-pty --status 0x21
+    start_simulator "$simulator" 60 --no-pty --status 0x21
     run_console -e 'open tcp 127.0.0.1' -e 'send <enq>' -e read
     expect_status 0
     expect_out 'received 1 byte: !'
     expect_out '0000  21 '
     ;;
 large-block)
-    start_simulator --no-pty --large 1500
+    start_simulator "$simulator" 60 --no-pty --large 1500
     run_console -e 'open tcp 127.0.0.1' -e 'send <STX>x<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
     expect_status 0
     # The library hands over at most 1024 bytes per read; the rest comes next.
@@ -145,7 +111,7 @@ large-block)
     expect_out 'quiet: 1503 bytes in 2 reads'
     ;;
 slow-device)
-    start_simulator --no-pty --delay 2500
+    start_simulator "$simulator" 60 --no-pty --delay 2500
     run_console -e 'open tcp 127.0.0.1 --read-timeout 1' -e 'send <STX>slow<ETX>' -e read \
         -e 'timeout 5 5' -e read
     expect_status 0
@@ -154,7 +120,7 @@ slow-device)
     expect_out 'received 7 bytes: <ACK><STX>slow<ETX>'
     ;;
 silent-device)
-    start_simulator --no-pty --silent
+    start_simulator "$simulator" 60 --no-pty --silent
     started=$(date +%s)
     run_console -e 'open tcp 127.0.0.1 --read-timeout 1' -e 'send <STX>anyone?<ETX>' \
         -e 'read --until-quiet 1'
@@ -163,7 +129,7 @@ silent-device)
     [ $(($(date +%s) - started)) -le 20 ] || fail "a silent device held the console too long"
     ;;
 script-file-and-stdin)
-    start_simulator --no-pty
+    start_simulator "$simulator" 60 --no-pty
     printf '%s\n' '# a comment, then a blank line' '' 'open tcp 127.0.0.1' \
         'send <STX>from a file<ETX>' 'read' 'quit' 'send never sent' >"$scratch/script"
     run_console "$scratch/script"
@@ -193,7 +159,7 @@ bad-arguments)
     run_console -e 'open tcp 127.0.0.1 --trace 9'
     expect_one_error_line '--trace: .9. is not a whole number from 0 to 5'
     # A bad command in a script stops it there.
-    start_simulator --no-pty
+    start_simulator "$simulator" 60 --no-pty
     run_console -e 'open tcp 127.0.0.1' -e 'send <STX>one<ETX>' -e 'frobnicate' -e 'send <STX>two<ETX>'
     expect_status 2
     expect_out 'sent 5 bytes'
@@ -226,7 +192,7 @@ mistakes-refused)
     run_console -e 'open tcp 127.0.0.1 --read-timeout 0'
     expect_refused 'open: on TCP a time-out of 0 means no limit: a read waits for ever'
     # A literal angle bracket still goes through, escaped.
-    start_simulator --no-pty
+    start_simulator "$simulator" 60 --no-pty
     run_console -e 'open tcp 127.0.0.1' -e 'send <STX>\<EXT> a<b<ETX>' -e read -e 'timeout 0 0'
     expect_status 2
     expect_out 'received 12 bytes: <ACK><STX>\<EXT> a<b<ETX>'
@@ -239,17 +205,17 @@ mistakes-refused)
     ;;
 system-console)
     # This run's mount namespace gets a console list that names the simulator's terminal.
-    start_simulator
+    start_simulator "$simulator" 60
     consoles=/sys/class/tty/console/active
     [ -e "$consoles" ] || consoles=/proc/consoles
-    printf '%s\n' "${pty#/dev/}" >"$scratch/consoles"
+    printf '%s\n' "${simulator_pty#/dev/}" >"$scratch/consoles"
     mount --bind "$scratch/consoles" "$consoles" || fail "cannot stand in for $consoles"
-    run_console -e "open serial $pty"
-    expect_refused "open: $pty is the system console of this machine"
+    run_console -e "open serial $simulator_pty"
+    expect_refused "open: $simulator_pty is the system console of this machine"
     expect_err 'Add --force if the device really is there'
-    run_console -e "open serial $pty --force" -e 'send <STX>x<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
+    run_console -e "open serial $simulator_pty --force" -e 'send <STX>x<ETX>' -e 'sleep 0.3' -e 'read --until-quiet'
     expect_status 0
-    expect_out "opened $pty on bus RS232"
+    expect_out "opened $simulator_pty on bus RS232"
     expect_out 'received 4 bytes: <ACK><STX>x<ETX>'
     run_console -e ports
     expect_status 0
@@ -259,7 +225,7 @@ system-console)
     ;;
 trace-not-writable)
     # A service account may not write /var/log: the console says so instead of promising a trace.
-    start_simulator --no-pty
+    start_simulator "$simulator" 60 --no-pty
     # The build tree may be closed to nobody (a checkout under /root): nobody runs
     # copies of the library and the jars the launcher names, in a directory open to all.
     copies=$scratch/for-nobody
@@ -294,7 +260,7 @@ failed-write)
     expect_one_error_line 'send: no port is open'
     # The device hangs up as soon as it is connected: the first sends may still
     # be taken by the kernel, a later one finds the connection gone.
-    start_simulator --no-pty --close-after 0
+    start_simulator "$simulator" 60 --no-pty --close-after 0
     script=(-e 'open tcp 127.0.0.1')
     for _ in 1 2 3 4 5; do
         script+=(-e 'sleep 0.2' -e 'send <STX>anyone there?<ETX>')
@@ -323,8 +289,4 @@ missing-library)
     ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-    echo "[$case_name] $failures check(s) failed" >&2
-    exit 1
-fi
-echo "[$case_name] passed"
+finish_checks

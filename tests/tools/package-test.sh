@@ -22,31 +22,15 @@ build=$3
 scratch=$4
 amd64_build=${5:-}
 
-if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
-    echo "package-test: run me through tests/support/private-run.sh" >&2
-    exit 1
-fi
+. "$(dirname "$0")/../support/simulator-session.sh"
+require_private_run
 if [ "$mode" = i386 ] && [ ! -f "$amd64_build/CPackConfig.cmake" ]; then
     echo "package-test: no amd64 build tree in $amd64_build to install beside; build the linux-x64 preset first" >&2
     exit 77
 fi
 
-rm -rf "$scratch"
-mkdir -p "$scratch"
-simulator_pid=
-cleanup() {
-    if [ -n "$simulator_pid" ]; then
-        kill "$simulator_pid" 2>/dev/null
-        wait "$simulator_pid" 2>/dev/null
-    fi
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL [package $mode]: $*" >&2
-    failures=$((failures + 1))
-}
+make_scratch "$scratch"
+fail_label="package $mode"
 die() {
     echo "package-test: $*" >&2
     exit 1
@@ -136,16 +120,6 @@ owner_and_mode() {
     stat -c '%U:%G %a' "$1" 2>/dev/null
 }
 
-start_simulator() {
-    "$1" --no-pty --seconds 120 >"$scratch/simulator.out" 2>/dev/null &
-    simulator_pid=$!
-    for _ in $(seq 100); do
-        grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && return
-        sleep 0.05
-    done
-    fail "the simulator $1 did not start:"$'\n'"$(cat "$scratch/simulator.out")"
-}
-
 # echo_check NAME COMMAND...: COMMAND is a console invocation; it must open
 # the simulator over TCP and get NAME echoed back.
 echo_check() {
@@ -214,7 +188,7 @@ test_amd64() {
 
     # The installed console and simulator work from the root, and the console
     # takes the library of its own installation.
-    start_simulator "$root/usr/bin/zkpos-simulator"
+    start_simulator "$root/usr/bin/zkpos-simulator" 120 --no-pty
     echo_check installed "$root/usr/bin/zkpos-console"
     grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
         fail "the installed library wrote no trace"
@@ -299,7 +273,7 @@ test_i386() {
     # against the installed simulator.
     local java32=/usr/lib/jvm/java-17-openjdk-i386/bin/java
     [ -x "$java32" ] || die "no 32-bit JVM at $java32 (scripts/setup.sh installs it)"
-    start_simulator "$root/usr/bin/zkpos-simulator"
+    start_simulator "$root/usr/bin/zkpos-simulator" 120 --no-pty
     echo_check i386 "$java32" -Dzkpos.library="$root/usr/lib/jni/libZkPosSo.so" \
         -jar "$root/usr/share/zkpos/zkpos-console.jar"
     grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
@@ -321,8 +295,4 @@ i386) test_i386 ;;
 *) die "unknown mode $mode" ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-    echo "[package $mode] $failures check(s) failed" >&2
-    exit 1
-fi
-echo "[package $mode] passed"
+finish_checks

@@ -45,57 +45,25 @@ esac
 # The first run makes the prefix; only then is there a dosdevices folder.
 "$wine_run" "$program" --gtest_list_tests >/dev/null
 
-scratch=$(mktemp -d)
-simulator_pid=
+. "$here/../support/simulator-session.sh"
+make_scratch
 link=
-cleanup() {
-    if [ -n "$simulator_pid" ]; then
-        kill "$simulator_pid" 2>/dev/null || true
-        wait "$simulator_pid" 2>/dev/null || true
-    fi
-    if [ -n "$link" ]; then
-        rm -f "$link"
-    fi
-    rm -rf "$scratch"
-    case "$kind" in
-        tcp | none) end_wine_server ;;
-    esac
-}
-trap cleanup EXIT
-
-# The simulator's first lines name what it opened: "pty /dev/pts/N", "tcp ...".
-start_simulator() {
-    "$simulator" --seconds 240 "$@" >"$scratch/simulator.out" 2>"$scratch/simulator.err" &
-    simulator_pid=$!
-    for _ in $(seq 100); do
-        if grep -q '^\(pty\|tcp\) ' "$scratch/simulator.out" 2>/dev/null; then
-            return 0
-        fi
-        if ! kill -0 "$simulator_pid" 2>/dev/null; then
-            break
-        fi
-        sleep 0.1
-    done
-    echo "run-with-simulator: the simulator did not start:" >&2
-    cat "$scratch/simulator.err" >&2
-    exit 1
-}
-
-pty_of_simulator() {
-    sed -n 's/^pty //p' "$scratch/simulator.out"
-}
+on_exit '[ -z "$link" ] || rm -f "$link"'
+case "$kind" in
+    tcp | none) on_exit end_wine_server ;;
+esac
 
 case "$kind" in
     serial)
-        start_simulator --no-tcp "$@"
+        start_simulator "$simulator" 240 --no-tcp "$@"
         link=$dosdevices/com200
-        ln -sfn "$(pty_of_simulator)" "$link"
+        ln -sfn "$simulator_pty" "$link"
         export ZKLINK_TEST_PORT=COM200
         ;;
     usb)
-        start_simulator --no-tcp "$@"
+        start_simulator "$simulator" 240 --no-tcp "$@"
         link=$dosdevices/zkusb
-        ln -sfn "$(pty_of_simulator)" "$link"
+        ln -sfn "$simulator_pty" "$link"
         export ZKLINK_TEST_PORT='\\.\zkusb'
         ;;
     tcp)
@@ -103,7 +71,7 @@ case "$kind" in
             echo "run-with-simulator: tcp cases take 127.0.0.1:9100; run them inside private-run.sh" >&2
             exit 2
         fi
-        start_simulator --no-pty --port 9100 "$@"
+        start_simulator "$simulator" 240 --no-pty --port 9100 "$@"
         export ZKLINK_TEST_PORT=127.0.0.1:9100
         ;;
     none)

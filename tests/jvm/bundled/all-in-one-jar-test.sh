@@ -16,28 +16,10 @@ example=$6
 simulator=$7
 tampered=$8
 
-if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
-    echo "all-in-one-jar-test: run me through tests/support/private-run.sh" >&2
-    exit 1
-fi
-
-scratch=$(mktemp -d)
-simulator_pid=
-cleanup() {
-    if [ -n "$simulator_pid" ]; then
-        kill "$simulator_pid" 2>/dev/null
-        wait "$simulator_pid" 2>/dev/null
-    fi
-    chmod -R u+w "$scratch" 2>/dev/null
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL [$case_name]: $*" >&2
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/../../support/simulator-session.sh"
+require_private_run
+make_scratch
+fail_label=$case_name
 
 # What the jar carries, unpacked for comparison.
 mkdir "$scratch/jar"
@@ -63,16 +45,7 @@ else
 fi
 extracted=$XDG_CACHE_HOME/zkpos/$version/$platform/$library
 
-"$simulator" --no-pty --seconds 120 >"$scratch/simulator.out" 2>/dev/null &
-simulator_pid=$!
-for _ in $(seq 100); do
-    grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
-    sleep 0.05
-done
-grep -q '^tcp 127.0.0.1:9100$' "$scratch/simulator.out" || {
-    echo "all-in-one-jar-test: the simulator did not start" >&2
-    exit 1
-}
+start_simulator "$simulator" 120 --no-pty
 
 # Runs the example with the given class path and message; output in $scratch/out.N.
 run_example() {
@@ -187,8 +160,4 @@ what-was-tried)
     ;;
 esac
 
-if [ "$failures" -ne 0 ]; then
-    echo "[$case_name] $failures check(s) failed" >&2
-    exit 1
-fi
-echo "[$case_name] passed"
+finish_checks

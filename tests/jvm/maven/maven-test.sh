@@ -16,27 +16,10 @@ version=$2
 simulator=$3
 project=$(dirname "$(readlink -f "$0")")
 
-if [ "${ZKPOS_PRIVATE_RUN:-}" != 1 ]; then
-    echo "maven-test: run me through tests/support/private-run.sh" >&2
-    exit 1
-fi
-
-scratch=$(mktemp -d)
-simulator_pid=
-cleanup() {
-    if [ -n "$simulator_pid" ]; then
-        kill "$simulator_pid" 2>/dev/null
-        wait "$simulator_pid" 2>/dev/null
-    fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-    echo "FAIL [maven]: $*" >&2
-    failures=$((failures + 1))
-}
+. "$project/../../support/simulator-session.sh"
+require_private_run
+make_scratch
+fail_label=maven
 
 stage=$scratch/stage/usr
 cmake --install "$build" --prefix "$stage" >"$scratch/install.log" 2>&1 || {
@@ -76,16 +59,7 @@ rm -rf "$repo/com/zelkor/jpos/zkpos"
 cp -rs "$stage/share/maven-repo/." "$repo/"
 printf '<settings><offline>true</offline></settings>\n' >"$scratch/settings.xml"
 
-"$simulator" --no-pty --seconds 300 >"$scratch/simulator.out" 2>/dev/null &
-simulator_pid=$!
-for _ in $(seq 100); do
-    grep -q '^tcp ' "$scratch/simulator.out" 2>/dev/null && break
-    sleep 0.05
-done
-grep -q '^tcp 127.0.0.1:9100$' "$scratch/simulator.out" || {
-    echo "maven-test: the simulator did not start" >&2
-    exit 1
-}
+start_simulator "$simulator" 300 --no-pty
 
 for wanted in "$version" debian; do
     rm -rf "$scratch/project"
@@ -100,8 +74,4 @@ for wanted in "$version" debian; do
         fail "the program built with zkpos $wanted did not talk to the simulator:"$'\n'"$(tail -40 "$scratch/mvn.log")"
 done
 
-if [ "$failures" -ne 0 ]; then
-    echo "[maven] $failures check(s) failed" >&2
-    exit 1
-fi
-echo "[maven] passed"
+finish_checks
