@@ -35,6 +35,13 @@ require_private_run() {
 
 make_scratch() {
     if [ $# -gt 0 ]; then
+        case "$1" in
+            /?*) ;;
+            *)
+                echo "$session_name: the scratch folder must be an absolute path, not '$1'" >&2
+                exit 1
+                ;;
+        esac
         scratch=$1
         rm -rf "$scratch"
         mkdir -p "$scratch"

@@ -19,7 +19,7 @@ set -uo pipefail
 mode=$1
 version=$2
 build=$3
-scratch=$4
+scratch_dir=$4
 amd64_build=${5:-}
 
 . "$(dirname "$0")/../support/simulator-session.sh"
@@ -29,7 +29,7 @@ if [ "$mode" = i386 ] && [ ! -f "$amd64_build/CPackConfig.cmake" ]; then
     exit 77
 fi
 
-make_scratch "$scratch"
+make_scratch "$scratch_dir"
 fail_label="package $mode"
 die() {
     echo "package-test: $*" >&2
