@@ -4,7 +4,8 @@
 #   require_private_run  ends the script (status 1) unless it runs inside
 #                      tests/support/private-run.sh
 #   make_scratch [DIR] sets scratch: a new folder removed at exit, or DIR
-#                      emptied and left for the caller to look into
+#                      emptied (only a folder named NAME-scratch) and
+#                      left for the caller to look into
 #   on_exit COMMAND    one more step for the exit cleanup, which stops the
 #                      simulator first and removes the scratch folder last
 #   start_simulator SIMULATOR SECONDS [OPTIONS...]
@@ -39,6 +40,15 @@ make_scratch() {
             /?*) ;;
             *)
                 echo "$session_name: the scratch folder must be an absolute path, not '$1'" >&2
+                exit 1
+                ;;
+        esac
+        # Only a folder named as a scratch folder is emptied: a wrong argument
+        # must never wipe anything else.
+        case "$(basename "$1")" in
+            *-scratch) ;;
+            *)
+                echo "$session_name: '$1' is not named NAME-scratch; not emptying it" >&2
                 exit 1
                 ;;
         esac
