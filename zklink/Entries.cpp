@@ -93,6 +93,15 @@ bool CurrentPortIsSetUp() {
 
 }  // namespace
 
+bool TimeoutsInRange(const char* entry, int writeMs, int readMs) {
+    if (writeMs < 0 || writeMs > ZKLINK_MAX_TIMEOUT_MS || readMs < 0 ||
+        readMs > ZKLINK_MAX_TIMEOUT_MS) {
+        LayerLog(ZKLINK_LOG_ERRORS, "%s: out of range: write %d, read %d", entry, writeMs, readMs);
+        return false;
+    }
+    return true;
+}
+
 extern "C" {
 
 int CreateCommunicationPort(int kind, int logFlag, int logMask, const char* logPath, int* portId) {

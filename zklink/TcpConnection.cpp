@@ -129,10 +129,7 @@ int TcpInit(const char* host, int port) {
 }
 
 int TcpSetTimeouts(int writeMs, int readMs) {
-    if (writeMs < 0 || writeMs > ZKLINK_MAX_TIMEOUT_MS || readMs < 0 ||
-        readMs > ZKLINK_MAX_TIMEOUT_MS) {
-        LayerLog(ZKLINK_LOG_ERRORS, "SetEthTimeout: out of range: write %d, read %d", writeMs,
-                 readMs);
+    if (!TimeoutsInRange("SetEthTimeout", writeMs, readMs)) {
         return ZKLINK_E_ARGUMENT;
     }
     m_iWriteMs = writeMs;

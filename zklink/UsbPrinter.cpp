@@ -101,10 +101,7 @@ int UsbInit(const char* name) {
 }
 
 int UsbSetTimeouts(int writeMs, int readMs) {
-    if (writeMs < 0 || writeMs > ZKLINK_MAX_TIMEOUT_MS || readMs < 0 ||
-        readMs > ZKLINK_MAX_TIMEOUT_MS) {
-        LayerLog(ZKLINK_LOG_ERRORS, "SetUsbTimeout: out of range: write %d, read %d", writeMs,
-                 readMs);
+    if (!TimeoutsInRange("SetUsbTimeout", writeMs, readMs)) {
         return ZKLINK_E_ARGUMENT;
     }
     m_iWriteMs = writeMs;

@@ -37,6 +37,10 @@ inline DWORD MillisecondsLeft(ULONGLONG deadline) {
     return now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
 }
 
+// True when both time-outs lie in 0..ZKLINK_MAX_TIMEOUT_MS; otherwise logs
+// the entry's refusal and answers false.
+bool TimeoutsInRange(const char* entry, int writeMs, int readMs);
+
 // ---- The transports ----
 
 // Each transport keeps its own settings and its one open handle. Open, Write

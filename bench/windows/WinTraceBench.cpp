@@ -15,6 +15,8 @@
 #include <ctime>
 #include <vector>
 
+#include "BenchClock.h"
+
 #include "ZkPosDll.h"
 
 namespace {
@@ -23,22 +25,6 @@ const char kMessage[] = "Java_com_zelkor_jpos_services_WinPortComm_readData: Rea
 // A rejected call is a comparison and a cleared buffer: it needs many more
 // calls per round than a written line to rise above the timer's resolution.
 const int kRejectedPerLine = 1000;
-
-double Now() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 bool FileExists(const char* path) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;

@@ -22,6 +22,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "BenchClock.h"
+
 #include "TestJniEnv.h"
 #include "ZkPosPortComm.h"
 
@@ -30,22 +32,6 @@ namespace {
 const int kRoundTripSize = 16;
 const int kReplySize = 5;
 const int kWarmUpRounds = 2;
-
-double Now() {
-    static LARGE_INTEGER frequency = {};
-    if (frequency.QuadPart == 0) {
-        QueryPerformanceFrequency(&frequency);
-    }
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) * 1e9 / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 // The port DLL as a Java service uses it, through its exports.
 struct PortDll {
