@@ -26,7 +26,8 @@ packages=(
 
 missing=()
 for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) || true
+    [ "$status" = "install ok installed" ] || missing+=("$p")
 done
 
 # Recommended packages come along: the Wine and JDK set-ups the tests were run
@@ -36,7 +37,7 @@ if [ ${#missing[@]} -gt 0 ]; then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     # The 32-bit JVM comes from the i386 side of the archive.
-    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    grep -qx i386 <<<"$(dpkg --print-foreign-architectures)" || $sudo dpkg --add-architecture i386
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi

@@ -38,7 +38,7 @@ fi
 # Function symbols must be functions and variables objects: a JVM or a C
 # caller that takes m_iFD's address must find data there.
 for name in m_iFD m_iDeviceType m_TIO m_Input m_strFileName m_TextFile; do
-    if ! nm -D --defined-only "$library" | grep -q " [BD] $name\$"; then
+    if ! nm -D --defined-only "$library" | grep " [BD] $name\$" >/dev/null; then
         echo "$name is not exported as a variable"
         status=1
     fi

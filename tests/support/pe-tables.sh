@@ -57,7 +57,7 @@ pe_check_exports() {
 }
 
 pe_check_resource() {
-    if ! printf '%s\n' "$pe_headers" | grep -q 'Resource Directory'; then
+    if ! grep -q 'Resource Directory' <<<"$pe_headers"; then
         echo "FAIL: $pe_dll has no resource directory (the version resource is missing)" >&2
         pe_status=1
     fi

@@ -153,7 +153,8 @@ test_amd64() {
     for needed in 'libc6 (>= ' 'libstdc++6 (>= ' 'libgcc-s1 (>= ' 'java11-runtime-headless'; do
         grep -qF "$needed" <<<"$depends" || fail "Depends lacks $needed: $depends"
     done
-    [ "$(dpkg-deb -f "$deb" Description | head -1 | wc -c)" -le 80 ] || fail "the synopsis is 80 characters or more"
+    synopsis=$(dpkg-deb -f "$deb" Description)
+    [ "$(sed -n 1p <<<"$synopsis" | wc -c)" -le 80 ] || fail "the synopsis is 80 characters or more"
 
     new_root "$root"
     in_root "$root" --install "$deb" "$ddeb" || die "dpkg --install failed:"$'\n'"$(cat "$scratch/dpkg.log")"

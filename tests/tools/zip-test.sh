@@ -40,14 +40,14 @@ folder=$(find "$scratch/unpacked" -name ZkPosDll64.dll -printf '%h\n')
 for file in ZkLink64.dll README.txt zkpos.jar zkpos-console.jar zkpos-console.cmd; do
     [ -f "$folder/$file" ] || fail "$file is not beside ZkPosDll64.dll"
 done
-head -c 2 "$folder/ZkLink64.dll" | grep -q MZ || fail "ZkLink64.dll is not a Windows program file"
+[ "$(head -c 2 "$folder/ZkLink64.dll")" = MZ ] || fail "ZkLink64.dll is not a Windows program file"
 for topic in ZkLink64.dll 'zkpos.library' 'Documents\Zelkortec\JavaPos\Log' ZkPosDll.log \
     ZkLink.log "device maker" JAVA_HOME; do
     grep -qF "$topic" "$folder/README.txt" || fail "README.txt does not speak of $topic"
 done
 grep -q 'zkpos.library="%~dp0ZkPosDll64.dll"' "$folder/zkpos-console.cmd" ||
     fail "the launcher does not name the DLL beside it"
-head -c 2 "$folder/ZkPosDll64.dll" | grep -q MZ || fail "ZkPosDll64.dll is not a Windows program file"
+[ "$(head -c 2 "$folder/ZkPosDll64.dll")" = MZ ] || fail "ZkPosDll64.dll is not a Windows program file"
 
 # The console needs no library for its help: this proves the jar and its manifest.
 timeout 60 java -jar "$folder/zkpos-console.jar" --help >"$scratch/help.out" 2>&1 ||
@@ -59,9 +59,9 @@ grep -q 'Example against the device simulator' "$scratch/help.out" || fail "no h
 jdk=$(dirname "$(dirname "$fake_java")")
 launched=$(cd "$folder" && JAVA_HOME="Z:$(printf '%s' "$jdk" | tr / '\\')" \
     timeout 300 "$wine_run" cmd /c zkpos-console.cmd --help 2>&1)
-printf '%s\n' "$launched" | grep -q '^fake java: ' ||
+grep -q '^fake java: ' <<<"$launched" ||
     fail "zkpos-console.cmd did not start %JAVA_HOME%\\bin\\java.exe: $launched"
-printf '%s\n' "$launched" | grep -q 'zkpos.library=.*\\ZkPosDll64.dll.*ZkPosConsole --help' ||
+grep -q 'zkpos.library=.*\\ZkPosDll64.dll.*ZkPosConsole --help' <<<"$launched" ||
     fail "zkpos-console.cmd did not pass the DLL beside it and the arguments: $launched"
 
 if [ "$failures" -ne 0 ]; then

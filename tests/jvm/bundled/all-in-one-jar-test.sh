@@ -71,7 +71,7 @@ expect_extracted_copy() {
         "$XDG_CACHE_HOME/zkpos/$version/$platform"; do
         [ "$(stat -c %a "$folder")" = 700 ] || fail "$folder has mode $(stat -c %a "$folder"), not 700"
     done
-    if ls -A "$(dirname "$extracted")" | grep -q '\.part$'; then
+    if grep -q '\.part$' <<<"$(ls -A "$(dirname "$extracted")")"; then
         fail "a partly written copy was left behind"
     fi
 }
