@@ -4,7 +4,13 @@
 // by name at the moment it is called: a layer that lacks an entry then fails
 // only the operations that use it. The layer's own failure values stay inside;
 // every operation answers 0 or -1.
+//
+// A reader thread and a writer thread call in at the same time, and a third
+// may release the layer meanwhile: the handle is read and written atomically.
+// The layer itself is never unloaded, so an entry resolved before a release
+// stays callable.
 #include "EthernetAddress.h"
+#include "ZkLink.h"
 #include "ZkPosDll.h"
 
 #include <cstring>
@@ -13,26 +19,38 @@ HMODULE m_hCommunicationDll = nullptr;
 
 namespace {
 
-using CreateCommunicationPortEntry = int (*)(int kind, int logFlag, int logMask,
-                                             const char* logPath, int32_t* portId);
-using NoArgumentEntry = int (*)();
-using InitSerialPortEntry = int (*)(const char* portName, int baud, int a, int b, int c, int d);
-using InitUsbPrinterEntry = int (*)(const char* portName);
-using InitEthTCPEntry = int (*)(const char* host, int port);
-using SetSerialTimeoutEntry = int (*)(int a, int readMs, int b, int writeMs, int c);
-using SetTimeoutEntry = int (*)(int writeMs, int readMs);
-using WriteEntry = int (*)(const unsigned char* data, int length);
-using ReadEntry = int (*)(unsigned char* buffer, int capacity, int* count);
+// The entries' types come from the layer's own declaration.
+using CreateCommunicationPortEntry = decltype(&::CreateCommunicationPort);
+using OpenEntry = decltype(&::Open);
+using CloseEntry = decltype(&::Close);
+using DeleteAllLayerItemsEntry = decltype(&::DeleteAllLayerItems);
+using InitSerialPortEntry = decltype(&::InitSerialPort);
+using InitUsbPrinterEntry = decltype(&::InitUsbPrinter);
+using InitEthTCPEntry = decltype(&::InitEthTCP);
+using SetSerialTimeoutEntry = decltype(&::SetSerialTimeout);
+using SetEthTimeoutEntry = decltype(&::SetEthTimeout);
+using SetUsbTimeoutEntry = decltype(&::SetUsbTimeout);
+using WriteEntry = decltype(&::Write);
+using ReadEntry = decltype(&::Read);
+
+HMODULE LoadedLayer() {
+    return __atomic_load_n(&m_hCommunicationDll, __ATOMIC_ACQUIRE);
+}
+
+void SetLoadedLayer(HMODULE layer) {
+    __atomic_store_n(&m_hCommunicationDll, layer, __ATOMIC_RELEASE);
+}
 
 // The layer's constant for the three serial time-out slots that we leave to it.
 const int kSerialTimeoutConstant = 10;
 
 template <typename Entry>
 Entry ResolveEntry(const char* name) {
-    if (m_hCommunicationDll == nullptr) {
+    HMODULE layer = LoadedLayer();
+    if (layer == nullptr) {
         return nullptr;
     }
-    FARPROC entry = GetProcAddress(m_hCommunicationDll, name);
+    FARPROC entry = GetProcAddress(layer, name);
     return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(entry));
 }
 
@@ -94,16 +112,17 @@ HMODULE LoadLayerBesideThisDll() {
 }  // namespace
 
 int CommunicationDll_Load() {
-    if (m_hCommunicationDll != nullptr) {
+    if (LoadedLayer() != nullptr) {
         return 0;
     }
     // A layer that a device maker installed on the search path wins; the one
     // we ship beside this DLL serves when there is none.
-    m_hCommunicationDll = LoadLibraryA(ZKPOS_COMMUNICATION_DLL_NAME);
-    if (m_hCommunicationDll == nullptr) {
-        m_hCommunicationDll = LoadLayerBesideThisDll();
+    HMODULE layer = LoadLibraryA(ZKPOS_COMMUNICATION_DLL_NAME);
+    if (layer == nullptr) {
+        layer = LoadLayerBesideThisDll();
     }
-    return m_hCommunicationDll != nullptr ? 0 : -1;
+    SetLoadedLayer(layer);
+    return layer != nullptr ? 0 : -1;
 }
 
 int CommunicationDll_CreatePort(int kind) {
@@ -146,7 +165,7 @@ int CommunicationDll_Eth_Init(const char* address) {
 }
 
 int CommunicationDll_Open() {
-    auto entry = ResolveEntry<NoArgumentEntry>("Open");
+    auto entry = ResolveEntry<OpenEntry>("Open");
     return entry == nullptr ? -1 : Reduce(entry());
 }
 
@@ -158,12 +177,12 @@ int CommunicationDll_Serial_SetTimeout(int writeMs, int readMs) {
 }
 
 int CommunicationDll_Eth_SetTimeout(int writeMs, int readMs) {
-    auto entry = ResolveEntry<SetTimeoutEntry>("SetEthTimeout");
+    auto entry = ResolveEntry<SetEthTimeoutEntry>("SetEthTimeout");
     return entry == nullptr ? -1 : Reduce(entry(writeMs, readMs));
 }
 
 int CommunicationDll_Usb_SetTimeout(int writeMs, int readMs) {
-    auto entry = ResolveEntry<SetTimeoutEntry>("SetUsbTimeout");
+    auto entry = ResolveEntry<SetUsbTimeoutEntry>("SetUsbTimeout");
     return entry == nullptr ? -1 : Reduce(entry(writeMs, readMs));
 }
 
@@ -178,7 +197,7 @@ int CommunicationDll_Read(unsigned char* buffer, int* count, int capacity) {
 }
 
 void CommunicationDll_Close() {
-    auto entry = ResolveEntry<NoArgumentEntry>("Close");
+    auto entry = ResolveEntry<CloseEntry>("Close");
     if (entry != nullptr) {
         entry();
     }
@@ -186,11 +205,11 @@ void CommunicationDll_Close() {
 
 void CommunicationDll_Release() {
     CommunicationDll_Close();
-    auto deleteAllLayerItems = ResolveEntry<NoArgumentEntry>("DeleteAllLayerItems");
+    auto deleteAllLayerItems = ResolveEntry<DeleteAllLayerItemsEntry>("DeleteAllLayerItems");
     if (deleteAllLayerItems != nullptr) {
         deleteAllLayerItems();
     }
     // The layer stays in the process with whatever state it keeps; the next
     // load asks the system for it by name and gets the same module back.
-    m_hCommunicationDll = nullptr;
+    SetLoadedLayer(nullptr);
 }

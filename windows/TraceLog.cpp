@@ -4,7 +4,9 @@
 // The log is best-effort: nothing here reports a failure, and a line that
 // cannot be written is dropped. Each line opens, appends to and closes the
 // file, so it is on disk when PrintTrace returns and no handle is held between
-// lines.
+// lines. A reader thread and a writer thread trace at the same time: their
+// lines take turns on one lock, so neither loses its line to the other. A
+// second program on the same file still does (the file is not shared).
 #include <shlobj.h>
 
 #include <cstdarg>
@@ -25,6 +27,17 @@ const char* const kLogFolders[] = {"\\Zelkortec", "\\JavaPos", "\\Log"};
 const char kFallbackFolder[] = "c:\\";
 const char kLogFileName[] = "\\ZkPosDll.log";
 const char kComLogFileName[] = "\\ZkLink.log";
+
+// Guards the log paths and the writing of one line.
+SRWLOCK m_traceLock = SRWLOCK_INIT;
+
+class TraceLock {
+public:
+    TraceLock() { AcquireSRWLockExclusive(&m_traceLock); }
+    ~TraceLock() { ReleaseSRWLockExclusive(&m_traceLock); }
+    TraceLock(const TraceLock&) = delete;
+    TraceLock& operator=(const TraceLock&) = delete;
+};
 
 // Appends text to the zero-terminated destination, cutting it to fit.
 void AppendText(char* destination, size_t size, const char* text) {
@@ -47,8 +60,11 @@ void FormLogPath(char* destination, const char* folder, const char* fileName) {
 }  // namespace
 
 void InitLogPaths() {
-    memset(m_strLogFileName, 0, sizeof m_strLogFileName);
-    memset(m_strComLogFileName, 0, sizeof m_strComLogFileName);
+    {
+        TraceLock lock;
+        memset(m_strLogFileName, 0, sizeof m_strLogFileName);
+        memset(m_strComLogFileName, 0, sizeof m_strComLogFileName);
+    }
     if (m_iTraceLevel == 0) {
         return;
     }
@@ -77,6 +93,7 @@ void BuildLogPaths(const char* documentsFolder) {
             }
         }
     }
+    TraceLock lock;
     FormLogPath(m_strLogFileName, folder, kLogFileName);
     FormLogPath(m_strComLogFileName, folder, kComLogFileName);
 }
@@ -107,8 +124,9 @@ void WriteLogLine(const char* text) {
         minute = local->tm_min;
         second = local->tm_sec;
     }
-    // No sharing: a second writer at the same moment loses its line rather
-    // than interleaving it with ours.
+    // No sharing: a second program writing at the same moment loses its line
+    // rather than interleaving it with ours.
+    TraceLock lock;
     HANDLE file = CreateFileA(m_strLogFileName, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

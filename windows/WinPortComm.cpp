@@ -4,6 +4,7 @@
 // Java arguments apart, drive the communication layer through the binding,
 // and trace each step.
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,21 +60,85 @@ int32_t SecondsToMilliseconds(jlong seconds) {
     return static_cast<int32_t>(milliseconds);
 }
 
-void FreeReadBuffer() {
-    free(m_pReadBuffer);
+// The read buffer carries a header in front of its bytes. A readData holds
+// the buffer it started with by counting itself in; a buffer replaced by
+// SetDeviceBuffer or freed by closeDevice meanwhile is only marked retired,
+// and the last reader to let go frees it. So the layer never fills memory
+// that is gone, and a read whose buffer was retired answers null.
+struct ReadBufferHeader {
+    int readers;
+    bool retired;
+    // Keeps the bytes after the header aligned for any use.
+    alignas(16) unsigned char bytes[1];
+};
+
+SRWLOCK m_readBufferLock = SRWLOCK_INIT;
+
+ReadBufferHeader* HeaderOf(unsigned char* bytes) {
+    return reinterpret_cast<ReadBufferHeader*>(bytes - offsetof(ReadBufferHeader, bytes));
+}
+
+// With m_readBufferLock held.
+void RetireReadBuffer() {
+    if (m_pReadBuffer == nullptr) {
+        return;
+    }
+    ReadBufferHeader* header = HeaderOf(m_pReadBuffer);
+    header->retired = true;
+    if (header->readers == 0) {
+        free(header);
+    }
     m_pReadBuffer = nullptr;
+}
+
+void FreeReadBuffer() {
+    AcquireSRWLockExclusive(&m_readBufferLock);
+    RetireReadBuffer();
+    ReleaseSRWLockExclusive(&m_readBufferLock);
 }
 
 // A read size below zero would ask for nearly 4 GiB; it leaves no buffer, and
 // reads fail until a usable size comes.
-void CreateReadBuffer() {
-    FreeReadBuffer();
-    if (m_iReadBufferSize < 0) {
-        return;
+void CreateReadBuffer(int32_t size) {
+    AcquireSRWLockExclusive(&m_readBufferLock);
+    RetireReadBuffer();
+    m_iReadBufferSize = size;
+    if (size >= 0) {
+        // One byte more than asked, so that a size of 0 still gives a buffer.
+        auto* header = static_cast<ReadBufferHeader*>(
+            calloc(offsetof(ReadBufferHeader, bytes) + static_cast<size_t>(size) + 1, 1));
+        m_pReadBuffer = header != nullptr ? header->bytes : nullptr;
     }
-    // One byte more than asked, so that a size of 0 still gives a buffer.
-    m_pReadBuffer =
-        static_cast<unsigned char*>(calloc(static_cast<size_t>(m_iReadBufferSize) + 1, 1));
+    ReleaseSRWLockExclusive(&m_readBufferLock);
+}
+
+// The current buffer and its capacity, held for one read; null when there
+// is none.
+unsigned char* HoldReadBuffer(int32_t* capacity) {
+    AcquireSRWLockExclusive(&m_readBufferLock);
+    unsigned char* bytes = m_pReadBuffer;
+    *capacity = m_iReadBufferSize;
+    if (bytes != nullptr) {
+        ++HeaderOf(bytes)->readers;
+    }
+    ReleaseSRWLockExclusive(&m_readBufferLock);
+    return bytes;
+}
+
+bool ReadBufferIsRetired(unsigned char* bytes) {
+    AcquireSRWLockShared(&m_readBufferLock);
+    bool retired = HeaderOf(bytes)->retired;
+    ReleaseSRWLockShared(&m_readBufferLock);
+    return retired;
+}
+
+void LetGoOfReadBuffer(unsigned char* bytes) {
+    AcquireSRWLockExclusive(&m_readBufferLock);
+    ReadBufferHeader* header = HeaderOf(bytes);
+    if (--header->readers == 0 && header->retired) {
+        free(header);
+    }
+    ReleaseSRWLockExclusive(&m_readBufferLock);
 }
 
 void FreePortName() {
@@ -81,8 +146,9 @@ void FreePortName() {
     m_pPortName = nullptr;
 }
 
-// Ends the use of the layer: its port, its items and our hold on it. The port
-// name goes last, since the layer may read it until its port is closed.
+// Ends the use of the layer: its port, its items and our hold on it. The
+// layer's Close ends a read in progress; the read buffer and the port name go
+// after it, since the layer may use both until its port is closed.
 void ReleasePort() {
     CommunicationDll_Release();
     FreeReadBuffer();
@@ -178,7 +244,7 @@ jlong OpenPort(const char* deviceBus, const char* portName, jint baudRate) {
         return FailOpen(1, OPEN_DEVICE "ERROR Set Timeouts on Com DLL");
     }
     PrintTrace(2, OPEN_DEVICE "Set Timeouts on Com DLL");
-    CreateReadBuffer();
+    CreateReadBuffer(m_iReadBufferSize);
     PrintTrace(3, OPEN_DEVICE "END");
     return 0;
 }
@@ -253,12 +319,16 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(
                                                                                 jobject, jlong) {
     PrintTrace(3, READ_DATA "START");
     int count = 0;
+    int32_t capacity = 0;
     // Without a buffer the layer is not asked at all: it would be handed a
     // null buffer with a capacity it could write into.
-    bool read = m_pReadBuffer != nullptr &&
-                CommunicationDll_Read(m_pReadBuffer, &count, m_iReadBufferSize) == 0 &&
-                count >= 0 && count <= m_iReadBufferSize;
+    unsigned char* buffer = HoldReadBuffer(&capacity);
+    bool read = buffer != nullptr && CommunicationDll_Read(buffer, &count, capacity) == 0 &&
+                count >= 0 && count <= capacity && !ReadBufferIsRetired(buffer);
     if (!read) {
+        if (buffer != nullptr) {
+            LetGoOfReadBuffer(buffer);
+        }
         PrintTrace(3, READ_DATA "Read Error");
         PrintTrace(3, READ_DATA "END");
         return nullptr;
@@ -266,6 +336,7 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(
     PrintTrace(5, READ_DATA "Read %d Bytes", count);
     jbyteArray bytes = env->NewByteArray(count);
     if (bytes == nullptr) {
+        LetGoOfReadBuffer(buffer);
         // The VM could not make the array; the caller learns it as a failed
         // read, not as an exception from a native method.
         env->ExceptionClear();
@@ -273,7 +344,8 @@ JNIEXPORT jbyteArray JNICALL Java_com_zelkor_jpos_services_WinPortComm_readData(
         PrintTrace(3, READ_DATA "END");
         return nullptr;
     }
-    env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(m_pReadBuffer));
+    env->SetByteArrayRegion(bytes, 0, count, reinterpret_cast<const jbyte*>(buffer));
+    LetGoOfReadBuffer(buffer);
     // Deliberately no END line here: a successful read ends with its "Read"
     // line, as the trace has always shown it and log readers expect.
     return bytes;
@@ -349,8 +421,7 @@ JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_WinPortComm_SetDeviceBuffer
     PrintTrace(3, SET_DEVICE_BUFFER "START");
     PrintTrace(5, SET_DEVICE_BUFFER "Buffer Size Write = %d", static_cast<int>(writeBufferSize));
     PrintTrace(5, SET_DEVICE_BUFFER "Buffer Size Read = %d", static_cast<int>(readBufferSize));
-    m_iReadBufferSize = static_cast<int32_t>(readBufferSize);
     m_iWriteBufferSize = static_cast<int32_t>(writeBufferSize);
-    CreateReadBuffer();
+    CreateReadBuffer(static_cast<int32_t>(readBufferSize));
     PrintTrace(3, SET_DEVICE_BUFFER "END");
 }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "ZkLink.h"
 #include "ZkPosPortComm.h"
 
 // ---- Trace log and log paths (TraceLog.cpp), version text (VersionText.cpp) ----
@@ -68,11 +69,11 @@ void CommunicationDll_Release();
 
 // ---- Port state of the native methods (WinPortComm.cpp) ----
 
-// Port kinds, as the layer numbers them.
+// Port kinds are the layer's.
 #define ZKPOS_PORT_NONE (-1)
-#define ZKPOS_PORT_RS232 0
-#define ZKPOS_PORT_ETHERNET 1
-#define ZKPOS_PORT_USB 2
+#define ZKPOS_PORT_RS232 ZKLINK_KIND_SERIAL
+#define ZKPOS_PORT_ETHERNET ZKLINK_KIND_TCP
+#define ZKPOS_PORT_USB ZKLINK_KIND_USB
 
 // The kind of the last open that got as far as recognising its bus.
 extern int32_t m_iPortType;
@@ -81,7 +82,9 @@ extern int32_t m_iReadTimeoutMs;
 extern int32_t m_iWriteTimeoutMs;
 extern int32_t m_iReadBufferSize;
 extern int32_t m_iWriteBufferSize;
-// m_iReadBufferSize bytes, or null when there is none.
+// m_iReadBufferSize bytes, or null when there is none. A readData in
+// progress holds the buffer it started with: a buffer replaced or freed
+// meanwhile lives on until that read has ended (WinPortComm.cpp).
 extern unsigned char* m_pReadBuffer;
 // 1 once any open got the port open in the layer; never cleared, so every
 // later open releases the layer first.

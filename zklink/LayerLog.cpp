@@ -46,10 +46,12 @@ void AppendLine(const char* text) {
 
 }  // namespace
 
-void SetLayerLog(int logFlag, int logMask, const char* path) {
-    m_bLogOn = logFlag == 1 && path != nullptr && path[0] != '\0' && strlen(path) < MAX_PATH;
+bool SetLayerLog(int logFlag, int logMask, const char* path) {
+    bool fits = path == nullptr || strnlen(path, MAX_PATH) < MAX_PATH;
+    m_bLogOn = logFlag == 1 && path != nullptr && path[0] != '\0' && fits;
     m_iLogMask = m_bLogOn ? logMask : 0;
     snprintf(m_strLogPath, sizeof m_strLogPath, "%s", m_bLogOn ? path : "");
+    return fits;
 }
 
 void ForgetLayerLog() {
@@ -86,7 +88,8 @@ void LayerLogBytes(const char* what, const unsigned char* data, int length) {
 }
 
 const char* SystemErrorText(DWORD error) {
-    static char text[256];
+    // Reader and writer threads may both fail at once.
+    static thread_local char text[256];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, sizeof text, nullptr);
     while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||

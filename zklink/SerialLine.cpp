@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// The serial transport: a COM port opened exclusively, set up by
-// SetCommState, read and written under COMMTIMEOUTS so that no wait outlasts
-// the time-outs the caller set.
+// The serial transport: a COM port opened exclusively for overlapped I/O, set
+// up by SetCommState, read and written under COMMTIMEOUTS so that no wait
+// outlasts the time-outs the caller set. Overlapped, because the system
+// queues the synchronous calls on one handle behind each other: a reader's
+// wait would hold up the writer.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -20,24 +22,30 @@ const int kQueueSize = 4096;
 const int kHighestComNumber = 256;
 const int kHighestBaud = 4000000;
 
-char m_strSerialPath[MAX_PATH] = "";
-int m_iBaud = 0;
-int m_iStopBits = 1;
-int m_iDataBits = 7;
-int m_iParity = 0;
-int m_iFlowControl = kFlowRtsCts;
+// The settings of a port; SerialForget gives a new port its defaults.
+char m_strSerialPath[MAX_PATH];
+int m_iBaud;
+int m_iStopBits;
+int m_iDataBits;
+int m_iParity;
+int m_iFlowControl;
 
-int m_iCheckMs = 10;
-int m_iReadMs = ZKLINK_DEFAULT_TIMEOUT_MS;
-int m_iWritePerByteMs = 10;
-int m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
-int m_iDrainPerByteMs = 10;
+// The time-out entry sets these while a Read or Write may be reading them.
+volatile LONG m_iCheckMs;
+volatile LONG m_iReadMs;
+volatile LONG m_iWritePerByteMs;
+volatile LONG m_iWriteMs;
+volatile LONG m_iDrainPerByteMs;
 
-HANDLE m_hSerial = INVALID_HANDLE_VALUE;
+ScopedFile m_serial;
 // Held while the port is open: a system-wide name for the port, so that two
 // programs using this layer never share one, even where a driver lets a
 // second open of the device through.
-HANDLE m_hPortLock = nullptr;
+ScopedObject m_portLock;
+
+DWORD ValueOf(volatile LONG* value) {
+    return static_cast<DWORD>(InterlockedCompareExchange(value, 0, 0));
+}
 
 // "COM1".."COM256" in any letter case becomes \\.\COMn; a \\.\ path stays.
 bool MakeDevicePath(const char* name, char* path, size_t size) {
@@ -62,14 +70,8 @@ bool MakeDevicePath(const char* name, char* path, size_t size) {
 }
 
 void ReleasePort() {
-    if (m_hSerial != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hSerial);
-        m_hSerial = INVALID_HANDLE_VALUE;
-    }
-    if (m_hPortLock != nullptr) {
-        CloseHandle(m_hPortLock);
-        m_hPortLock = nullptr;
-    }
+    m_serial.Reset(INVALID_HANDLE_VALUE);
+    m_portLock.Reset(nullptr);
 }
 
 int FailOpen(int code, const char* step, DWORD error) {
@@ -87,8 +89,11 @@ int RefuseInUse(DWORD error) {
 }
 
 // The port's lock, named after its device path, upper case, without the
-// backslashes that kernel object names may not hold.
-bool TakePortLock() {
+// backslashes that kernel object names may not hold. A lock held by another
+// program, or made by one under another account (access denied), means the
+// port is in use; a lock that cannot be made at all must not let the port be
+// shared unguarded, so it fails the open.
+int TakePortLock() {
     char name[MAX_PATH + 32] = "Global\\ZkLink64 port ";
     size_t at = strlen(name);
     for (const char* c = m_strSerialPath; *c != '\0' && at + 1 < sizeof name; ++c) {
@@ -96,13 +101,18 @@ bool TakePortLock() {
     }
     name[at] = '\0';
     SetLastError(ERROR_SUCCESS);
-    m_hPortLock = CreateMutexA(nullptr, FALSE, name);
-    if (m_hPortLock != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(m_hPortLock);
-        m_hPortLock = nullptr;
-        return false;
+    m_portLock.Reset(CreateMutexA(nullptr, FALSE, name));
+    DWORD error = GetLastError();
+    if (m_portLock.IsValid() && error != ERROR_ALREADY_EXISTS) {
+        return ZKLINK_OK;
     }
-    return true;
+    if (m_portLock.IsValid() || error == ERROR_ACCESS_DENIED) {
+        return RefuseInUse(m_portLock.IsValid() ? ERROR_SHARING_VIOLATION : error);
+    }
+    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s: the port lock \"%s\" cannot be made: %s",
+             m_strSerialPath, name, SystemErrorText(error));
+    ReleasePort();
+    return ZKLINK_E_IO;
 }
 
 // The whole state is ours: nothing is taken over from the program that used
@@ -128,7 +138,7 @@ bool ApplyLineSettings() {
     line.XoffLim = kQueueSize / 4;
     line.XonChar = 0x11;
     line.XoffChar = 0x13;
-    if (SetCommState(m_hSerial, &line)) {
+    if (SetCommState(m_serial.Get(), &line)) {
         return true;
     }
     // A line left by the program before can make the change refused (Wine
@@ -138,7 +148,7 @@ bool ApplyLineSettings() {
     plain.ByteSize = 8;
     plain.Parity = NOPARITY;
     plain.fParity = FALSE;
-    return SetCommState(m_hSerial, &plain) && SetCommState(m_hSerial, &line);
+    return SetCommState(m_serial.Get(), &plain) && SetCommState(m_serial.Get(), &line);
 }
 
 // A read returns as soon as one byte is there, and waits at most one check
@@ -148,14 +158,17 @@ bool ApplyTimeouts() {
     COMMTIMEOUTS timeouts;
     memset(&timeouts, 0, sizeof timeouts);
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    if (m_iReadMs > 0) {
+    DWORD readMs = ValueOf(&m_iReadMs);
+    DWORD checkMs = ValueOf(&m_iCheckMs);
+    DWORD writeMs = ValueOf(&m_iWriteMs);
+    if (readMs > 0) {
         timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-        timeouts.ReadTotalTimeoutConstant = m_iReadMs < m_iCheckMs ? m_iReadMs : m_iCheckMs;
+        timeouts.ReadTotalTimeoutConstant = readMs < checkMs ? readMs : checkMs;
     }
     // Zero in both write fields would mean "no limit at all".
-    timeouts.WriteTotalTimeoutConstant = m_iWriteMs > 0 ? m_iWriteMs : 1;
-    timeouts.WriteTotalTimeoutMultiplier = m_iWritePerByteMs;
-    return SetCommTimeouts(m_hSerial, &timeouts) != 0;
+    timeouts.WriteTotalTimeoutConstant = writeMs > 0 ? writeMs : 1;
+    timeouts.WriteTotalTimeoutMultiplier = ValueOf(&m_iWritePerByteMs);
+    return SetCommTimeouts(m_serial.Get(), &timeouts) != 0;
 }
 
 // The number of bytes the driver holds for us. A break or a framing error
@@ -165,7 +178,7 @@ bool ApplyTimeouts() {
 bool QueuedBytes(DWORD* queued) {
     DWORD errors = 0;
     COMSTAT status;
-    if (!ClearCommError(m_hSerial, &errors, &status)) {
+    if (!ClearCommError(m_serial.Get(), &errors, &status)) {
         LayerLog(ZKLINK_LOG_ERRORS, "Read: %s is gone: %s", m_strSerialPath,
                  SystemErrorText(GetLastError()));
         return false;
@@ -179,16 +192,48 @@ bool QueuedBytes(DWORD* queued) {
     return true;
 }
 
-bool ReadSome(unsigned char* buffer, DWORD size, DWORD* got) {
-    if (!ReadFile(m_hSerial, buffer, size, got, nullptr)) {
-        LayerLog(ZKLINK_LOG_ERRORS, "Read: %s: %s", m_strSerialPath,
-                 SystemErrorText(GetLastError()));
+// The driver ends every transfer within the COMMTIMEOUTS; the wait for it is
+// bounded as well, with room for a driver that is late, and it ends at once
+// when the port closes. False when the port failed or is closing, with the
+// entry's answer in result.
+bool LineTransfer(const char* entry, bool write, void* buffer, DWORD size, DWORD milliseconds,
+                  DWORD* moved, int* result) {
+    const DWORD kDriverSlackMs = 1000;
+    Transfer transfer;
+    bool ok = TransferOverlapped(m_serial.Get(), write, buffer, size, milliseconds + kDriverSlackMs,
+                                 PortStopEvent(), &transfer);
+    *moved = transfer.moved;
+    if (ok && transfer.stopped) {
+        *result = RefuseStopped(entry);
+        return false;
+    }
+    if (!ok) {
+        // A terminal hung up or an adapter pulled fails the transfer itself.
+        bool gone = transfer.error == ERROR_BROKEN_PIPE ||
+                    transfer.error == ERROR_DEVICE_NOT_CONNECTED ||
+                    transfer.error == ERROR_DEVICE_REMOVED;
+        LayerLog(ZKLINK_LOG_ERRORS, "%s: %s%s: %s", entry, m_strSerialPath, gone ? " is gone" : "",
+                 SystemErrorText(transfer.error));
+        *result = ZKLINK_E_IO;
         return false;
     }
     return true;
 }
 
+bool SerialIsSetUp() {
+    return m_strSerialPath[0] != '\0';
+}
+
+int SerialOpen();
+int SerialWrite(const unsigned char* data, int length);
+int SerialRead(unsigned char* buffer, int capacity, int* count);
+void SerialClose();
+void SerialForget();
+
 }  // namespace
+
+const TransportOps kSerialTransport = {"serial",   SerialIsSetUp, SerialOpen,  SerialWrite,
+                                       SerialRead, nullptr,       SerialClose, SerialForget};
 
 int SerialInit(const char* name, int baud, int stopBits, int dataBits, int parity,
                int flowControl) {
@@ -227,14 +272,14 @@ int SerialSetTimeouts(int checkMs, int readMs, int writePerByteMs, int writeMs,
                  readMs, writePerByteMs, writeMs, drainPerByteMs);
         return ZKLINK_E_ARGUMENT;
     }
-    m_iCheckMs = checkMs;
-    m_iReadMs = readMs;
-    m_iWritePerByteMs = writePerByteMs;
-    m_iWriteMs = writeMs;
-    m_iDrainPerByteMs = drainPerByteMs;
+    InterlockedExchange(&m_iCheckMs, checkMs);
+    InterlockedExchange(&m_iReadMs, readMs);
+    InterlockedExchange(&m_iWritePerByteMs, writePerByteMs);
+    InterlockedExchange(&m_iWriteMs, writeMs);
+    InterlockedExchange(&m_iDrainPerByteMs, drainPerByteMs);
     LayerLog(ZKLINK_LOG_STEPS, "SetSerialTimeout: read %d ms, write %d ms + %d ms a byte", readMs,
              writeMs, writePerByteMs);
-    if (m_hSerial != INVALID_HANDLE_VALUE && !ApplyTimeouts()) {
+    if (m_serial.IsValid() && !ApplyTimeouts()) {
         LayerLog(ZKLINK_LOG_ERRORS, "SetSerialTimeout: SetCommTimeouts failed: %s",
                  SystemErrorText(GetLastError()));
         return ZKLINK_E_IO;
@@ -242,17 +287,16 @@ int SerialSetTimeouts(int checkMs, int readMs, int writePerByteMs, int writeMs,
     return ZKLINK_OK;
 }
 
-bool SerialIsSetUp() {
-    return m_strSerialPath[0] != '\0';
-}
+namespace {
 
 int SerialOpen() {
-    if (!TakePortLock()) {
-        return RefuseInUse(ERROR_SHARING_VIOLATION);
+    int result = TakePortLock();
+    if (result != ZKLINK_OK) {
+        return result;
     }
-    m_hSerial = CreateFileA(m_strSerialPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (m_hSerial == INVALID_HANDLE_VALUE) {
+    m_serial.Reset(CreateFileA(m_strSerialPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!m_serial.IsValid()) {
         DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
             return RefuseInUse(error);
@@ -260,7 +304,7 @@ int SerialOpen() {
         bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
         return FailOpen(missing ? ZKLINK_E_NOT_FOUND : ZKLINK_E_IO, "CreateFile", error);
     }
-    if (!SetupComm(m_hSerial, kQueueSize, kQueueSize)) {
+    if (!SetupComm(m_serial.Get(), kQueueSize, kQueueSize)) {
         return FailOpen(ZKLINK_E_IO, "SetupComm", GetLastError());
     }
     if (!ApplyLineSettings()) {
@@ -269,7 +313,7 @@ int SerialOpen() {
     if (!ApplyTimeouts()) {
         return FailOpen(ZKLINK_E_IO, "SetCommTimeouts", GetLastError());
     }
-    if (!PurgeComm(m_hSerial, PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT)) {
+    if (!PurgeComm(m_serial.Get(), PURGE_RXCLEAR | PURGE_TXCLEAR | PURGE_RXABORT | PURGE_TXABORT)) {
         return FailOpen(ZKLINK_E_IO, "PurgeComm", GetLastError());
     }
     LayerLog(ZKLINK_LOG_STEPS, "Open: %s open at %d baud", m_strSerialPath, m_iBaud);
@@ -277,11 +321,12 @@ int SerialOpen() {
 }
 
 int SerialWrite(const unsigned char* data, int length) {
+    DWORD bound = ValueOf(&m_iWriteMs) + ValueOf(&m_iWritePerByteMs) * static_cast<DWORD>(length);
     DWORD written = 0;
-    if (!WriteFile(m_hSerial, data, static_cast<DWORD>(length), &written, nullptr)) {
-        LayerLog(ZKLINK_LOG_ERRORS, "Write: %s: %lu of %d bytes sent, then: %s", m_strSerialPath,
-                 static_cast<unsigned long>(written), length, SystemErrorText(GetLastError()));
-        return ZKLINK_E_IO;
+    int result = ZKLINK_OK;
+    if (!LineTransfer("Write", true, const_cast<unsigned char*>(data), static_cast<DWORD>(length),
+                      bound, &written, &result)) {
+        return result;
     }
     if (written != static_cast<DWORD>(length)) {
         LayerLog(ZKLINK_LOG_ERRORS, "Write: %s: only %lu of %d bytes sent within the time-out",
@@ -296,19 +341,25 @@ int SerialWrite(const unsigned char* data, int length) {
 // the whole request or the time-out), and a read must not sit on bytes that
 // have arrived. Between quiet steps it looks at the line.
 int SerialRead(unsigned char* buffer, int capacity, int* count) {
-    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_iReadMs);
+    DWORD checkMs = ValueOf(&m_iCheckMs);
+    ULONGLONG deadline = GetTickCount64() + ValueOf(&m_iReadMs);
     DWORD room = static_cast<DWORD>(capacity);
     for (;;) {
         DWORD got = 0;
         DWORD queued = 0;
-        if (!ReadSome(buffer, 1, &got) || !QueuedBytes(&queued)) {
+        int result = ZKLINK_OK;
+        if (!LineTransfer("Read", false, buffer, 1, checkMs, &got, &result)) {
+            return result;
+        }
+        if (!QueuedBytes(&queued)) {
             return ZKLINK_E_IO;
         }
         if (got > 0) {
             DWORD more = 0;
             if (queued > 0 && room > 1 &&
-                !ReadSome(buffer + 1, std::min(room - 1, queued), &more)) {
-                return ZKLINK_E_IO;
+                !LineTransfer("Read", false, buffer + 1, std::min(room - 1, queued), checkMs, &more,
+                              &result)) {
+                return result;
             }
             *count = static_cast<int>(got + more);
             return ZKLINK_OK;
@@ -320,18 +371,18 @@ int SerialRead(unsigned char* buffer, int capacity, int* count) {
 }
 
 void SerialClose() {
-    if (m_hSerial == INVALID_HANDLE_VALUE) {
+    if (!m_serial.IsValid()) {
         return;
     }
     // Bytes still queued for the device may leave first, within a bound.
     DWORD errors = 0;
     COMSTAT status;
-    if (ClearCommError(m_hSerial, &errors, &status) && status.cbOutQue > 0) {
-        ULONGLONG deadline =
-            GetTickCount64() + static_cast<ULONGLONG>(status.cbOutQue) * m_iDrainPerByteMs;
-        while (MillisecondsLeft(deadline) > 0 && ClearCommError(m_hSerial, &errors, &status) &&
+    if (ClearCommError(m_serial.Get(), &errors, &status) && status.cbOutQue > 0) {
+        ULONGLONG deadline = GetTickCount64() +
+                             static_cast<ULONGLONG>(status.cbOutQue) * ValueOf(&m_iDrainPerByteMs);
+        while (MillisecondsLeft(deadline) > 0 && ClearCommError(m_serial.Get(), &errors, &status) &&
                status.cbOutQue > 0) {
-            Sleep(static_cast<DWORD>(m_iCheckMs));
+            Sleep(ValueOf(&m_iCheckMs));
         }
     }
     ReleasePort();
@@ -351,3 +402,5 @@ void SerialForget() {
     m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
     m_iDrainPerByteMs = 10;
 }
+
+}  // namespace

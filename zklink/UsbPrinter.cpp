@@ -16,11 +16,12 @@ namespace {
 const GUID kUsbPrinterInterface = {
     0x28d78fad, 0x5a12, 0x11d1, {0xae, 0x5b, 0x00, 0x00, 0xf8, 0x03, 0xa8, 0xc2}};
 
-char m_strUsbName[MAX_PATH] = "";
-int m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
-int m_iReadMs = ZKLINK_DEFAULT_TIMEOUT_MS;
-HANDLE m_hPrinter = INVALID_HANDLE_VALUE;
-HANDLE m_hEvent = nullptr;
+// The settings of a port; UsbForget gives a new port its defaults.
+char m_strUsbName[MAX_PATH];
+// Set by the time-out entry while a Read or Write may be reading them.
+volatile LONG m_iWriteMs;
+volatile LONG m_iReadMs;
+ScopedFile m_printer;
 
 bool IsDevicePath(const char* name) {
     return strncmp(name, "\\\\?\\", 4) == 0 || strncmp(name, "\\\\.\\", 4) == 0;
@@ -64,29 +65,70 @@ bool FindPrinter(const char* name, char* path, size_t size) {
     return found;
 }
 
-// Waits for the pending operation; on time-out it is cancelled and whatever
-// it moved before the cancel still counts. False when the device failed.
-bool FinishOverlapped(OVERLAPPED* overlapped, DWORD milliseconds, DWORD* moved, DWORD* error) {
-    *error = 0;
-    if (WaitForSingleObject(m_hEvent, milliseconds) != WAIT_OBJECT_0) {
-        CancelIo(m_hPrinter);
-    }
-    if (GetOverlappedResult(m_hPrinter, overlapped, moved, TRUE)) {
-        return true;
-    }
-    *error = GetLastError();
-    return *error == ERROR_OPERATION_ABORTED;
-}
-
 int FailOpen(const char* path, const char* step, DWORD error) {
     LayerLog(ZKLINK_LOG_ERRORS, "Open: %s: %s failed: %s", path, step, SystemErrorText(error));
-    UsbClose();
+    m_printer.Reset(INVALID_HANDLE_VALUE);
     return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? ZKLINK_E_IN_USE
            : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ZKLINK_E_NOT_FOUND
                                                                             : ZKLINK_E_IO;
 }
 
+DWORD TimeoutOf(volatile LONG* milliseconds) {
+    return static_cast<DWORD>(InterlockedCompareExchange(milliseconds, 0, 0));
+}
+
+// A printer, or a serial-class device behind a printer's name, is a
+// character device. A path that names a file, a disk or a volume would be
+// overwritten from its start by every Write, and a pipe may be another
+// program's: refused before anything is written.
+int RefuseNonDevice(const char* path) {
+    DWORD type = GetFileType(m_printer.Get());
+    if (type == FILE_TYPE_CHAR) {
+        return ZKLINK_OK;
+    }
+    LayerLog(ZKLINK_LOG_ERRORS, "Open: %s is not a device but a %s; refused", path,
+             type == FILE_TYPE_DISK   ? "file or disk"
+             : type == FILE_TYPE_PIPE ? "pipe"
+                                      : "handle of unknown type");
+    m_printer.Reset(INVALID_HANDLE_VALUE);
+    return ZKLINK_E_NOT_A_DEVICE;
+}
+
+// One overlapped transfer of the printer's; false after logging why when the
+// printer failed it or the port is closing (result then holds the answer).
+bool PrinterTransfer(const char* entry, bool write, void* buffer, DWORD size, DWORD milliseconds,
+                     DWORD* moved, int* result) {
+    Transfer transfer;
+    bool ok = TransferOverlapped(m_printer.Get(), write, buffer, size, milliseconds,
+                                 PortStopEvent(), &transfer);
+    *moved = transfer.moved;
+    if (ok && transfer.stopped) {
+        *result = RefuseStopped(entry);
+        return false;
+    }
+    if (!ok) {
+        LayerLog(ZKLINK_LOG_ERRORS, "%s: the printer failed: %s", entry,
+                 SystemErrorText(transfer.error));
+        *result = ZKLINK_E_IO;
+        return false;
+    }
+    return true;
+}
+
+bool UsbIsSetUp() {
+    return m_strUsbName[0] != '\0';
+}
+
+int UsbOpen();
+int UsbWrite(const unsigned char* data, int length);
+int UsbRead(unsigned char* buffer, int capacity, int* count);
+void UsbClose();
+void UsbForget();
+
 }  // namespace
+
+const TransportOps kUsbTransport = {"USB",   UsbIsSetUp, UsbOpen,  UsbWrite,
+                                    UsbRead, nullptr,    UsbClose, UsbForget};
 
 int UsbInit(const char* name) {
     size_t length = name == nullptr ? 0 : strnlen(name, MAX_PATH);
@@ -104,15 +146,13 @@ int UsbSetTimeouts(int writeMs, int readMs) {
     if (!TimeoutsInRange("SetUsbTimeout", writeMs, readMs)) {
         return ZKLINK_E_ARGUMENT;
     }
-    m_iWriteMs = writeMs;
-    m_iReadMs = readMs;
+    InterlockedExchange(&m_iWriteMs, writeMs);
+    InterlockedExchange(&m_iReadMs, readMs);
     LayerLog(ZKLINK_LOG_STEPS, "SetUsbTimeout: write %d ms, read %d ms", writeMs, readMs);
     return ZKLINK_OK;
 }
 
-bool UsbIsSetUp() {
-    return m_strUsbName[0] != '\0';
-}
+namespace {
 
 int UsbOpen() {
     char path[MAX_PATH];
@@ -122,66 +162,43 @@ int UsbOpen() {
         LayerLog(ZKLINK_LOG_ERRORS, "Open: no USB printer matches the name %s", m_strUsbName);
         return ZKLINK_E_NOT_FOUND;
     }
-    m_hPrinter = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (m_hPrinter == INVALID_HANDLE_VALUE) {
+    m_printer.Reset(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!m_printer.IsValid()) {
         return FailOpen(path, "CreateFile", GetLastError());
     }
-    m_hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (m_hEvent == nullptr) {
-        return FailOpen(path, "CreateEvent", GetLastError());
+    int result = RefuseNonDevice(path);
+    if (result != ZKLINK_OK) {
+        return result;
     }
     LayerLog(ZKLINK_LOG_STEPS, "Open: %s open", path);
     return ZKLINK_OK;
 }
 
 int UsbWrite(const unsigned char* data, int length) {
-    ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(m_iWriteMs);
+    DWORD writeMs = TimeoutOf(&m_iWriteMs);
+    ULONGLONG deadline = GetTickCount64() + writeMs;
     int sent = 0;
     while (sent < length) {
-        OVERLAPPED overlapped;
-        memset(&overlapped, 0, sizeof overlapped);
-        overlapped.hEvent = m_hEvent;
-        ResetEvent(m_hEvent);
         DWORD moved = 0;
-        DWORD error = 0;
-        bool started = WriteFile(m_hPrinter, data + sent, static_cast<DWORD>(length - sent),
-                                 nullptr, &overlapped) ||
-                       GetLastError() == ERROR_IO_PENDING;
-        if (!started) {
-            error = GetLastError();
-        }
-        if (!started ||
-            !FinishOverlapped(&overlapped, MillisecondsLeft(deadline), &moved, &error)) {
-            LayerLog(ZKLINK_LOG_ERRORS, "Write: %d of %d bytes sent, then: %s", sent, length,
-                     SystemErrorText(error));
-            return ZKLINK_E_IO;
+        int result = ZKLINK_OK;
+        if (!PrinterTransfer("Write", true, const_cast<unsigned char*>(data) + sent,
+                             static_cast<DWORD>(length - sent), MillisecondsLeft(deadline), &moved,
+                             &result)) {
+            if (result == ZKLINK_E_IO) {
+                LayerLog(ZKLINK_LOG_ERRORS, "Write: %d of %d bytes sent",
+                         sent + static_cast<int>(moved), length);
+            }
+            return result;
         }
         sent += static_cast<int>(moved);
         if (sent < length && MillisecondsLeft(deadline) == 0) {
-            LayerLog(ZKLINK_LOG_ERRORS, "Write: only %d of %d bytes sent within %d ms", sent,
-                     length, m_iWriteMs);
+            LayerLog(ZKLINK_LOG_ERRORS, "Write: only %d of %d bytes sent within %lu ms", sent,
+                     length, static_cast<unsigned long>(writeMs));
             return ZKLINK_E_TIMEOUT;
         }
     }
     return ZKLINK_OK;
-}
-
-// One overlapped read of size bytes, waiting at most milliseconds.
-bool ReadOverlapped(unsigned char* buffer, DWORD size, DWORD milliseconds, DWORD* got) {
-    OVERLAPPED overlapped;
-    memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = m_hEvent;
-    ResetEvent(m_hEvent);
-    DWORD error = 0;
-    if ((ReadFile(m_hPrinter, buffer, size, nullptr, &overlapped) ||
-         GetLastError() == ERROR_IO_PENDING) &&
-        FinishOverlapped(&overlapped, milliseconds, got, &error)) {
-        return true;
-    }
-    LayerLog(ZKLINK_LOG_ERRORS, "Read: the printer failed: %s",
-             SystemErrorText(error != 0 ? error : GetLastError()));
-    return false;
 }
 
 // A printer driver ends a read with the bytes that came. A printer behind a
@@ -191,32 +208,28 @@ bool ReadOverlapped(unsigned char* buffer, DWORD size, DWORD milliseconds, DWORD
 int UsbRead(unsigned char* buffer, int capacity, int* count) {
     DWORD errors = 0;
     COMSTAT status;
-    bool serialClass = ClearCommError(m_hPrinter, &errors, &status) != 0;
+    bool serialClass = ClearCommError(m_printer.Get(), &errors, &status) != 0;
     DWORD room = static_cast<DWORD>(capacity);
+    DWORD readMs = TimeoutOf(&m_iReadMs);
     DWORD got = 0;
-    if (!ReadOverlapped(buffer, serialClass ? 1 : room, static_cast<DWORD>(m_iReadMs), &got)) {
-        return ZKLINK_E_IO;
+    int result = ZKLINK_OK;
+    if (!PrinterTransfer("Read", false, buffer, serialClass ? 1 : room, readMs, &got, &result)) {
+        return result;
     }
     DWORD more = 0;
-    if (serialClass && got == 1 && room > 1 && ClearCommError(m_hPrinter, &errors, &status) &&
+    if (serialClass && got == 1 && room > 1 && ClearCommError(m_printer.Get(), &errors, &status) &&
         status.cbInQue > 0 &&
-        !ReadOverlapped(buffer + 1, status.cbInQue < room - 1 ? status.cbInQue : room - 1,
-                        static_cast<DWORD>(m_iReadMs), &more)) {
-        return ZKLINK_E_IO;
+        !PrinterTransfer("Read", false, buffer + 1,
+                         status.cbInQue < room - 1 ? status.cbInQue : room - 1, readMs, &more,
+                         &result)) {
+        return result;
     }
     *count = static_cast<int>(got + more);
     return ZKLINK_OK;
 }
 
 void UsbClose() {
-    if (m_hPrinter != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hPrinter);
-        m_hPrinter = INVALID_HANDLE_VALUE;
-    }
-    if (m_hEvent != nullptr) {
-        CloseHandle(m_hEvent);
-        m_hEvent = nullptr;
-    }
+    m_printer.Reset(INVALID_HANDLE_VALUE);
 }
 
 void UsbForget() {
@@ -225,3 +238,5 @@ void UsbForget() {
     m_iWriteMs = ZKLINK_DEFAULT_TIMEOUT_MS;
     m_iReadMs = ZKLINK_DEFAULT_TIMEOUT_MS;
 }
+
+}  // namespace

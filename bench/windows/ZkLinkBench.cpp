@@ -25,6 +25,7 @@
 #include "BenchClock.h"
 
 #include "TestJniEnv.h"
+#include "ZkLink.h"
 #include "ZkPosPortComm.h"
 
 namespace {
@@ -57,15 +58,15 @@ struct PortDll {
 // The layer's own entries, called directly: what the port DLL and the JNI
 // calls add shows as the difference from these rows.
 struct Layer {
-    int (*CreateCommunicationPort)(int, int, int, const char*, int*);
-    int (*InitSerialPort)(const char*, int, int, int, int, int);
-    int (*InitEthTCP)(const char*, int);
-    int (*Open)();
-    int (*SetSerialTimeout)(int, int, int, int, int);
-    int (*SetEthTimeout)(int, int);
-    int (*Write)(const unsigned char*, int);
-    int (*Read)(unsigned char*, int, int*);
-    int (*DeleteAllLayerItems)();
+    decltype(&::CreateCommunicationPort) CreateCommunicationPort;
+    decltype(&::InitSerialPort) InitSerialPort;
+    decltype(&::InitEthTCP) InitEthTCP;
+    decltype(&::Open) Open;
+    decltype(&::SetSerialTimeout) SetSerialTimeout;
+    decltype(&::SetEthTimeout) SetEthTimeout;
+    decltype(&::Write) Write;
+    decltype(&::Read) Read;
+    decltype(&::DeleteAllLayerItems) DeleteAllLayerItems;
 
     bool Load(const char* path) {
         HMODULE dll = LoadLibraryA(path);

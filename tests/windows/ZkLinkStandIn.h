@@ -45,6 +45,13 @@ typedef void (*ZkLinkStandIn_SetReadFunction)(const unsigned char* bytes, int co
 // CreateCommunicationPort stores this id.
 typedef void (*ZkLinkStandIn_SetPortIdFunction)(int portId);
 typedef int (*ZkLinkStandIn_CallCountFunction)();
+// While held, Read waits (at most 10 s) until released before it hands out
+// its bytes: a read that is still filling its buffer when another thread
+// closes the port or changes the buffer. WaitForHeldRead answers true once a
+// Read waits.
+typedef void (*ZkLinkStandIn_HoldReadFunction)(int hold);
+typedef int (*ZkLinkStandIn_WaitForHeldReadFunction)(int milliseconds);
+typedef void (*ZkLinkStandIn_ReleaseReadFunction)();
 typedef const ZkLinkCall* (*ZkLinkStandIn_GetCallFunction)(int index);
 }
 
@@ -56,6 +63,9 @@ struct ZkLinkStandIn {
     ZkLinkStandIn_SetPortIdFunction SetPortId;
     ZkLinkStandIn_CallCountFunction CallCount;
     ZkLinkStandIn_GetCallFunction GetCall;
+    ZkLinkStandIn_HoldReadFunction HoldRead;
+    ZkLinkStandIn_WaitForHeldReadFunction WaitForHeldRead;
+    ZkLinkStandIn_ReleaseReadFunction ReleaseRead;
 
     // The names of the entries called so far, in order, separated by blanks.
     std::string CallNames() const {
@@ -108,7 +118,14 @@ inline bool LoadZkLinkStandIn(const char* folderName, ZkLinkStandIn* standIn) {
         reinterpret_cast<ZkLinkStandIn_CallCountFunction>(resolve("ZkLinkStandIn_CallCount"));
     standIn->GetCall =
         reinterpret_cast<ZkLinkStandIn_GetCallFunction>(resolve("ZkLinkStandIn_GetCall"));
-    return standIn->Reset && standIn->SetResult && standIn->SetRead && standIn->SetPortId &&
+    standIn->HoldRead =
+        reinterpret_cast<ZkLinkStandIn_HoldReadFunction>(resolve("ZkLinkStandIn_HoldRead"));
+    standIn->WaitForHeldRead = reinterpret_cast<ZkLinkStandIn_WaitForHeldReadFunction>(
+        resolve("ZkLinkStandIn_WaitForHeldRead"));
+    standIn->ReleaseRead =
+        reinterpret_cast<ZkLinkStandIn_ReleaseReadFunction>(resolve("ZkLinkStandIn_ReleaseRead"));
+    return standIn->HoldRead && standIn->WaitForHeldRead && standIn->ReleaseRead &&
+           standIn->Reset && standIn->SetResult && standIn->SetRead && standIn->SetPortId &&
            standIn->CallCount && standIn->GetCall;
 }
 

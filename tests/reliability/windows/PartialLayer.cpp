@@ -3,10 +3,13 @@
 // PARTIAL_LAYER_WITHOUT_<entry> defined, and once complete. Unlike the
 // recording stand-in it keeps the state the contract speaks of: a port that
 // is created, then opened; Write, Read and the time-out entries answer
-// non-zero while no port is open. Read hands out "abc".
+// non-zero while no port is open. Read hands out "abc". Its entries are
+// defined against the layer's own declaration, so they cannot drift from it.
 #include <windows.h>
 
 #include <cstring>
+
+#include "ZkLink.h"
 
 #define PARTIAL_LAYER_EXPORT extern "C" __declspec(dllexport)
 

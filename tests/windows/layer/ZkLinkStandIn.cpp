@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // The stand-in ZkLink64.dll: every entry records its call and answers what the
 // test asked for. Built twice, once with all twelve entries and once without
-// SetUsbTimeout, to stand for a layer that lacks an entry.
+// SetUsbTimeout, to stand for a layer that lacks an entry. Its entries are
+// defined against the layer's own declaration, so they cannot drift from it.
 #include "ZkLinkStandIn.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "ZkLink.h"
 
 #define STAND_IN_EXPORT extern "C" __declspec(dllexport)
 
@@ -27,6 +30,10 @@ int m_iPortIdToGive = 0;
 // The port name pointer as InitSerialPort or InitUsbPrinter received it; a
 // real layer may keep it for later calls.
 const char* m_pKeptPortName = nullptr;
+bool m_bHoldRead = false;
+// Manual-reset events: a Read waits held; the test lets it go on.
+HANDLE m_hReadWaiting = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+HANDLE m_hReadReleased = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
 int ResultOf(const char* entry) {
     for (int i = 0; i < m_iResultCount; ++i) {
@@ -71,6 +78,21 @@ STAND_IN_EXPORT void ZkLinkStandIn_Reset() {
     m_iReadCount = 0;
     m_iPortIdToGive = 0;
     m_pKeptPortName = nullptr;
+    m_bHoldRead = false;
+    ResetEvent(m_hReadWaiting);
+    ResetEvent(m_hReadReleased);
+}
+
+STAND_IN_EXPORT void ZkLinkStandIn_HoldRead(int hold) {
+    m_bHoldRead = hold != 0;
+}
+
+STAND_IN_EXPORT int ZkLinkStandIn_WaitForHeldRead(int milliseconds) {
+    return WaitForSingleObject(m_hReadWaiting, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
+}
+
+STAND_IN_EXPORT void ZkLinkStandIn_ReleaseRead() {
+    SetEvent(m_hReadReleased);
 }
 
 STAND_IN_EXPORT void ZkLinkStandIn_SetResult(const char* entry, int result) {
@@ -190,6 +212,10 @@ STAND_IN_EXPORT int Read(unsigned char* buffer, int capacity, int* count) {
     RecordArguments(call, {capacity});
     call->pointer = buffer;
     call->resultPointer = count;
+    if (m_bHoldRead) {
+        SetEvent(m_hReadWaiting);
+        WaitForSingleObject(m_hReadReleased, 10000);
+    }
     int given = std::max(0, std::min(m_iReadCount, capacity));
     if (buffer != nullptr) {
         memcpy(buffer, m_readBytes, given);

@@ -6,8 +6,19 @@
 //
 // The layer keeps one current port. CreateCommunicationPort makes it, an Init
 // entry sets it up, Open opens it, Write and Read move bytes, Close closes it
-// and DeleteAllLayerItems forgets it. Calls are one at a time: the layer takes
-// no locks and starts no threads.
+// and DeleteAllLayerItems forgets it. This header is the one declaration of
+// the twelve entries: the port DLL's pointer types, the test stand-ins and the
+// benchmarks take theirs from it (decltype), so the compiler proves they agree.
+//
+// Threads. One thread may wait in Read while another calls Write, on every
+// kind of port: the read never holds up the write, every byte written goes
+// out once, and each Read returns only bytes it received itself. The time-out
+// entries may come at the same time too. Close, DeleteAllLayerItems and
+// CreateCommunicationPort from a third thread end a Read or Write in progress
+// with a failure (ZKLINK_E_NOT_OPEN) and return once it has left the buffer
+// it was given; the other entries wait for Read and Write to end. Two Reads or
+// two Writes at once are not supported (their bytes may interleave) but
+// corrupt no memory.
 //
 // Every entry returns an int: ZKLINK_OK (0) for success, one of the non-zero
 // ZKLINK_E_ codes below for failure. Every entry checks its arguments and the
@@ -24,7 +35,10 @@
 //     logFlag 1 with a non-null, non-empty logPath turns the layer's log on:
 //     time-stamped lines appended to logPath, opened per line and shared for
 //     reading and writing, so a user can watch it while the port works.
-//     logFlag 0 or a null path: nothing is written. logMask chooses the lines:
+//     logFlag 0 or a null path: nothing is written. A logPath of MAX_PATH
+//     (260) characters or more is refused (ZKLINK_E_ARGUMENT), since Windows
+//     would not open it and the log would stay silent. logMask chooses the
+//     lines:
 //       8  errors: every failure, with the reason and the system's error text
 //       4  steps: create, set-up, open, close, time-outs
 //       2  transfers: one line per Write and per Read with its byte count
@@ -57,18 +71,32 @@
 //         printer interfaces present (SetupAPI, interface class of USB
 //         printers): the first interface whose path contains the name,
 //         letter case ignored ("vid_0dd4&pid_0195", a serial number).
-//     Needs a USB port created and not open.
+//     Needs a USB port created and not open. At Open the handle must be a
+//     character device, as printers and virtual COM ports are: a file, a
+//     disk, a volume or a pipe is refused (ZKLINK_E_NOT_A_DEVICE) and never
+//     written.
 //
 // Open()
 //     Opens the current port as set up. Serial: opened exclusively (another
 //     program holding it gives ZKLINK_E_IN_USE), then SetupComm, the line
-//     settings (SetCommState), the time-outs, PurgeComm. TCP: resolves the
-//     host, then connects to each address in turn, each attempt bounded by
-//     the write time-out in force (5000 ms unless SetEthTimeout came before
-//     Open); Nagle's delay is switched off. Refused (ZKLINK_E_REFUSED),
+//     settings (SetCommState), the time-outs, PurgeComm. A system-wide lock
+//     named after the port keeps a second program using this layer off it:
+//     a lock held, or one made by a program under another account, gives
+//     ZKLINK_E_IN_USE; a lock that cannot be made at all (a name too long
+//     for the system) fails the Open (ZKLINK_E_IO) rather than share the
+//     port. TCP: resolves the host, then connects to each address in turn;
+//     the lookup and each attempt are bounded by the write time-out in force
+//     (5000 ms unless SetEthTimeout came before Open). ZkPosDll64.dll applies
+//     the Java time-outs only after Open succeeds, so its connects and
+//     lookups always have the 5000 ms bound. A lookup that has no answer in
+//     time fails (ZKLINK_E_TIMEOUT) and is left to end on its own. Nagle's
+//     delay is switched off. Refused (ZKLINK_E_REFUSED),
 //     unreachable (ZKLINK_E_UNREACHABLE), unresolvable (ZKLINK_E_RESOLVE) and
 //     timed out (ZKLINK_E_TIMEOUT) each fail with their own log line. USB: a
 //     short name that matches no printer fails (ZKLINK_E_NOT_FOUND).
+//     Every port is opened for overlapped I/O, so that each Read and Write
+//     waits on an event of its own and can be abandoned at its time-out; a
+//     call returns only once its I/O has completed or been cancelled.
 //
 // SetSerialTimeout(int checkMs, int readMs, int writePerByteMs, int writeMs,
 //                  int drainPerByteMs)
@@ -121,21 +149,22 @@
 #define ZKLINK_LOG_ERRORS 8
 
 #define ZKLINK_OK 0
-#define ZKLINK_E_ARGUMENT 1      // an argument is null or out of range
-#define ZKLINK_E_NO_PORT 2       // no port created
-#define ZKLINK_E_WRONG_KIND 3    // the current port is of another kind
-#define ZKLINK_E_NOT_SET_UP 4    // Open before the port's Init
-#define ZKLINK_E_NOT_OPEN 5      // Write or Read with the port not open
-#define ZKLINK_E_ALREADY_OPEN 6  // Init or Open while the port is open
-#define ZKLINK_E_IN_USE 7        // another program holds the port
-#define ZKLINK_E_NOT_FOUND 8     // no such port or printer
-#define ZKLINK_E_TIMEOUT 9       // a connect or a write ran out of time
-#define ZKLINK_E_IO 10           // the system failed the operation; the line or device broke
-#define ZKLINK_E_CLOSED 11       // the peer closed the connection
-#define ZKLINK_E_REFUSED 12      // the peer refused the connection
-#define ZKLINK_E_UNREACHABLE 13  // no route to the peer
-#define ZKLINK_E_RESOLVE 14      // the host name does not resolve
-#define ZKLINK_E_SETTINGS 15     // the driver does not take the line settings
+#define ZKLINK_E_ARGUMENT 1       // an argument is null or out of range
+#define ZKLINK_E_NO_PORT 2        // no port created
+#define ZKLINK_E_WRONG_KIND 3     // the current port is of another kind
+#define ZKLINK_E_NOT_SET_UP 4     // Open before the port's Init
+#define ZKLINK_E_NOT_OPEN 5       // Write or Read with the port not open, or closed meanwhile
+#define ZKLINK_E_ALREADY_OPEN 6   // Init or Open while the port is open
+#define ZKLINK_E_IN_USE 7         // another program holds the port
+#define ZKLINK_E_NOT_FOUND 8      // no such port or printer
+#define ZKLINK_E_TIMEOUT 9        // a connect or a write ran out of time
+#define ZKLINK_E_IO 10            // the system failed the operation; the line or device broke
+#define ZKLINK_E_CLOSED 11        // the peer closed the connection
+#define ZKLINK_E_REFUSED 12       // the peer refused the connection
+#define ZKLINK_E_UNREACHABLE 13   // no route to the peer
+#define ZKLINK_E_RESOLVE 14       // the host name does not resolve
+#define ZKLINK_E_SETTINGS 15      // the driver does not take the line settings
+#define ZKLINK_E_NOT_A_DEVICE 16  // the USB path names a file, disk or pipe, not a device
 
 #ifdef __cplusplus
 extern "C" {
