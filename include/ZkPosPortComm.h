@@ -6,10 +6,15 @@
 //   - libZkPosSo64.so / libZkPosSo.so (Linux) for class LinPortComm,
 //   - ZkPosDll64.dll (Windows) for class WinPortComm.
 // The library keeps exactly one port per process; no handle crosses to Java.
-// Calls are synchronous and run on the calling Java thread. The Linux library
-// also takes a reader thread and a writer thread at once: its trace log is
-// guarded, and a read that waits never holds up a write. No native method
-// ever raises a Java exception: failures come back as results only.
+// Calls are synchronous and run on the calling Java thread. Both libraries
+// take a reader thread and a writer thread at once, on every kind of port:
+// their trace logs are guarded, a read that waits never holds up a write,
+// every byte written reaches the device once and every read returns only its
+// own bytes. On Windows a closeDevice or SetDeviceBuffer from another thread
+// while a readData waits ends that read with null; the buffer it fills lives
+// until it has returned. Two readers or two writers at once are not supported,
+// but corrupt no memory. No native method ever raises a Java exception:
+// failures come back as results only.
 //
 // Java declarations (the same in both classes):
 //

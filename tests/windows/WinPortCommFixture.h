@@ -63,6 +63,10 @@ protected:
     }
     jlong Close() { return dll_.closeDevice(jni_.Env(), jni_.Self()); }
     jbyteArray Read() { return dll_.readData(jni_.Env(), jni_.Self(), 0); }
+    // A read from another thread, which has an environment of its own.
+    jbyteArray ReadIn(zkpos_test::TestJniEnv& jni) {
+        return dll_.readData(jni.Env(), jni.Self(), 0);
+    }
     jlong Write(jbyteArray data, jlong size) {
         return dll_.writeData(jni_.Env(), jni_.Self(), data, size);
     }

@@ -3,6 +3,8 @@
 // end, with the mends for failed writes, short arrays, missing read buffers,
 // failed Java arrays and time-outs beyond the 32-bit range.
 #include <climits>
+#include <cstdlib>
+#include <thread>
 
 #include "WinPortCommFixture.h"
 
@@ -149,6 +151,64 @@ TEST_F(WinPortComm, SetDeviceBufferChangesTheCapacityHandedToRead) {
     ASSERT_NE(nullptr, bytes);
     EXPECT_EQ("", jni_.BytesOf(bytes));
 }
+
+// Another thread closes the port or changes the read buffer while a read is
+// still filling the old buffer: the read must fill memory that is still its
+// own, and answer null. Blocks of the freed buffer's size, taken at once and
+// filled with a pattern, show a write into freed memory.
+struct BufferChange {
+    const char* name;
+    bool closes;
+};
+
+class ReadBufferChanges : public WinPortComm, public ::testing::WithParamInterface<BufferChange> {};
+
+TEST_P(ReadBufferChanges, WhileAReadFillsItEndThatReadWithNullAndNoStrayWrite) {
+    const size_t kBlock = 2048 + 1;
+    const int kCanaries = 8;
+    ASSERT_EQ(0, Open("RS232", "COM1"));
+    std::string reply(2048, 'R');
+    layer_.SetRead(reinterpret_cast<const unsigned char*>(reply.data()), 2048);
+    layer_.HoldRead(1);
+    jbyteArray result = nullptr;
+    bool readReturned = false;
+    std::thread reader([&] {
+        zkpos_test::TestJniEnv jni;
+        result = ReadIn(jni);
+        readReturned = true;
+    });
+    ASSERT_TRUE(layer_.WaitForHeldRead(10000));
+    if (GetParam().closes) {
+        Close();
+    } else {
+        SetBuffer(2048, 2048);
+    }
+    std::vector<unsigned char*> canaries;
+    for (int i = 0; i < kCanaries; ++i) {
+        canaries.push_back(static_cast<unsigned char*>(malloc(kBlock)));
+        memset(canaries.back(), 0xC5, kBlock);
+    }
+    layer_.ReleaseRead();
+    reader.join();
+    EXPECT_TRUE(readReturned);
+    EXPECT_EQ(nullptr, result) << "a read whose buffer went away must not report bytes";
+    for (unsigned char* canary : canaries) {
+        EXPECT_EQ(std::string(kBlock, '\xC5'), std::string(reinterpret_cast<char*>(canary), kBlock))
+            << "the layer wrote into memory freed under it";
+        free(canary);
+    }
+    layer_.HoldRead(0);
+    if (Open("RS232", "COM1") == 0) {
+        EXPECT_NE(nullptr, Read()) << "the next read works again";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ClosedOrReplaced, ReadBufferChanges,
+                         ::testing::Values(BufferChange{"closeDevice", true},
+                                           BufferChange{"SetDeviceBuffer", false}),
+                         [](const ::testing::TestParamInfo<BufferChange>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(WinPortComm, TimeoutsBeforeAnyOpenAreStoredAndAppliedByTheNextOpen) {
     SetTimeout(3, 7);

@@ -14,12 +14,15 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "TestJniEnv.h"
 #include "WinPortCommDll.h"
@@ -155,6 +158,91 @@ protected:
         EXPECT_EQ("(null)", last) << LayerLog();
     }
 
+    // One thread waits in readData while another writes, as a Java service
+    // runs its status reader beside its sender: every frame must reach the
+    // device once and every answer come back once, in order. Each frame goes
+    // out once the answer before it is in, so the reader is always waiting
+    // when a write ends; every fifth is a block of ten frames.
+    void ExpectReaderAndWriterShareThePort(const char* deviceBus) {
+        const int kFrames = 300;
+        ASSERT_EQ(0, Open(deviceBus, TestPort(), false));
+        SetTimeout(5, 1);
+        std::string expected;
+        for (int i = 0; i < kFrames; ++i) {
+            expected += "\x06" + NumberedFrame(i);
+        }
+        std::string replies;
+        std::atomic<size_t> received{0};
+        int failedReads = 0;
+        std::thread reader([&] {
+            zkpos_test::TestJniEnv jni;
+            // The device answers within milliseconds: a run of quiet reads
+            // means nothing more is coming.
+            for (int quiet = 0; replies.size() < expected.size() && quiet < 5;) {
+                jbyteArray bytes = dll_.readData(jni.Env(), jni.Self(), 0);
+                failedReads += bytes == nullptr ? 1 : 0;
+                std::string part = bytes == nullptr ? "" : jni.BytesOf(bytes);
+                quiet = part.empty() ? quiet + 1 : 0;
+                replies += part;
+                received = replies.size();
+            }
+        });
+        int written = 0;
+        size_t answered = 0;
+        for (int i = 0; i < kFrames;) {
+            int frames = i % 50 == 0 ? 10 : 1;
+            std::string block;
+            for (int j = i; j < i + frames; ++j) {
+                block += NumberedFrame(j);
+                answered += 1 + NumberedFrame(j).size();
+            }
+            written += Write(block) == static_cast<jlong>(block.size()) ? frames : 0;
+            i += frames;
+            for (int waited = 0; received < answered && waited < 5000; ++waited) {
+                Sleep(1);
+            }
+        }
+        reader.join();
+        EXPECT_EQ(kFrames, written);
+        EXPECT_EQ(0, failedReads);
+        EXPECT_EQ(expected.size(), replies.size());
+        EXPECT_TRUE(expected == replies) << "the answers came out of order, twice or in part";
+    }
+
+    // A closeDevice while another thread waits in readData ends that read
+    // with null, at whatever moment of the read it comes.
+    void ExpectCloseEndsAWaitingRead(const char* deviceBus) {
+        for (int round = 0; round < 100; ++round) {
+            ASSERT_EQ(0, Open(deviceBus, TestPort(), false)) << "round " << round;
+            SetTimeout(5, 5);
+            std::atomic<bool> reading{false};
+            std::string got;
+            std::thread reader([&] {
+                zkpos_test::TestJniEnv jni;
+                reading = true;
+                jbyteArray bytes = dll_.readData(jni.Env(), jni.Self(), 0);
+                got = bytes == nullptr ? "(null)" : jni.BytesOf(bytes);
+            });
+            while (!reading) {
+                Sleep(1);
+            }
+            Sleep(static_cast<DWORD>(round % 10));
+            EXPECT_EQ(0, Close());
+            reader.join();
+            ASSERT_EQ("(null)", got) << "round " << round;
+        }
+    }
+
+    static std::string NumberedFrame(int number) {
+        char frame[8];
+        snprintf(frame, sizeof frame,
+                 "\x02"
+                 "F%03d"
+                 "\x03",
+                 number % 1000);
+        return frame;
+    }
+
     zkpos_test::TestJniEnv jni_;
     WinPortCommDll dll_;
     std::string logFolder_;
@@ -170,6 +258,16 @@ using TcpSilent = Device;
 using TcpNoDevice = Device;
 using Usb = Device;
 using UsbNoPrinter = Device;
+using SerialThreads = Device;
+using TcpThreads = Device;
+using UsbThreads = Device;
+using TcpSilentNameServer = Device;
+
+// Resolves one entry of a loaded layer with the type of its declaration.
+template <typename Entry>
+Entry LayerEntry(HMODULE layer, const char* name) {
+    return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(layer, name)));
+}
 
 // The exit code of this program started again to open portName itself.
 DWORD OpenFromSecondProgram(const std::string& portName) {
@@ -197,12 +295,9 @@ int OpenSerialAndExit(const char* portName) {
     if (layer == nullptr) {
         return 1002;
     }
-    auto entry = [layer](const char* name) { return GetProcAddress(layer, name); };
-    auto create = reinterpret_cast<decltype(&CreateCommunicationPort)>(
-        reinterpret_cast<void (*)()>(entry("CreateCommunicationPort")));
-    auto init = reinterpret_cast<decltype(&InitSerialPort)>(
-        reinterpret_cast<void (*)()>(entry("InitSerialPort")));
-    auto open = reinterpret_cast<decltype(&::Open)>(reinterpret_cast<void (*)()>(entry("Open")));
+    auto create = LayerEntry<decltype(&CreateCommunicationPort)>(layer, "CreateCommunicationPort");
+    auto init = LayerEntry<decltype(&InitSerialPort)>(layer, "InitSerialPort");
+    auto open = LayerEntry<decltype(&::Open)>(layer, "Open");
     int id = 0;
     int result = create(ZKLINK_KIND_SERIAL, 0, 0, nullptr, &id);
     if (result == 0) {
@@ -232,6 +327,23 @@ TEST_F(Serial, ASecondProgramIsRefusedWhileTheFirstHoldsThePort) {
         << "once closed, the port is free again";
 }
 
+// A lock name Windows cannot make must not let the port be shared unguarded.
+TEST_F(Serial, APortWhoseLockCannotBeMadeIsRefusedNotShared) {
+    const char* longPort = getenv("ZKLINK_TEST_LONG_PORT");
+    ASSERT_NE(nullptr, longPort);
+    EXPECT_EQ(-1, Open("RS232", longPort));
+    EXPECT_NE(std::string::npos, LayerLog().find("cannot be made")) << LayerLog();
+    EXPECT_EQ(0, Open("RS232", TestPort())) << "the device itself is there";
+}
+
+TEST_F(SerialThreads, AReaderAndAWriterAtOnceMoveEveryFrameOnceInOrder) {
+    ExpectReaderAndWriterShareThePort("RS232");
+}
+
+TEST_F(SerialThreads, ACloseEndsAWaitingReadWithNull) {
+    ExpectCloseEndsAWaitingRead("RS232");
+}
+
 TEST_F(SerialLarge, A1500ByteReplyArrivesWholeOverSeveralReads) {
     ExpectLargeReplyWholeOverSeveralReads("RS232");
 }
@@ -257,6 +369,38 @@ TEST_F(Tcp, ThePortDllFindsTheLayerBesideItselfWhenNoneIsOnTheSearchPath) {
     char loadedPath[MAX_PATH] = "";
     GetModuleFileNameA(loaded, loadedPath, sizeof loadedPath);
     EXPECT_EQ(0, _stricmp(layerPath.c_str(), loadedPath)) << loadedPath;
+}
+
+TEST_F(TcpThreads, AReaderAndAWriterAtOnceMoveEveryFrameOnceInOrder) {
+    ExpectReaderAndWriterShareThePort("Ethernet");
+}
+
+TEST_F(TcpThreads, ACloseEndsAWaitingReadWithNull) {
+    ExpectCloseEndsAWaitingRead("Ethernet");
+}
+
+// The lookup, like the connect, is bounded by the write time-out in force.
+TEST_F(TcpSilentNameServer, ALookupWithNoAnswerFailsWithinTheConnectTimeOut) {
+    HMODULE layer = LoadLibraryA(FolderBesideProgram("port\\ZkLink64.dll").c_str());
+    ASSERT_NE(nullptr, layer);
+    char temp[MAX_PATH] = "";
+    ASSERT_NE(0u, GetTempPathA(sizeof temp, temp));
+    std::string log = std::string(temp) + "zklink-lookup.log";
+    DeleteFileA(log.c_str());
+    int id = 0;
+    ASSERT_EQ(ZKLINK_OK,
+              LayerEntry<decltype(&CreateCommunicationPort)>(layer, "CreateCommunicationPort")(
+                  ZKLINK_KIND_TCP, 1, 8, log.c_str(), &id));
+    ASSERT_EQ(ZKLINK_OK,
+              LayerEntry<decltype(&InitEthTCP)>(layer, "InitEthTCP")(TestPort().c_str(), 9100));
+    ASSERT_EQ(ZKLINK_OK, LayerEntry<decltype(&SetEthTimeout)>(layer, "SetEthTimeout")(1000, 1000));
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(ZKLINK_E_TIMEOUT, LayerEntry<decltype(&::Open)>(layer, "Open")());
+    EXPECT_LT(MillisecondsSince(start), 1000 + 2000) << "the lookup outlasted the time-out";
+    EXPECT_NE(std::string::npos,
+              FileText(log).find("no answer from the name service within 1000 ms"))
+        << FileText(log);
+    LayerEntry<decltype(&DeleteAllLayerItems)>(layer, "DeleteAllLayerItems")();
 }
 
 TEST_F(TcpLarge, A1500ByteReplyArrivesWholeOverSeveralReads) {
@@ -308,6 +452,14 @@ TEST_F(Usb, OpensWritesAndReadsThroughADevicePath) {
 
 TEST_F(Usb, AReadTimeOutReturnsNothingAfterAboutTheTimeOut) {
     ExpectReadTimeOutReturnsNothing("USB");
+}
+
+TEST_F(UsbThreads, AReaderAndAWriterAtOnceMoveEveryFrameOnceInOrder) {
+    ExpectReaderAndWriterShareThePort("USB");
+}
+
+TEST_F(UsbThreads, ACloseEndsAWaitingReadWithNull) {
+    ExpectCloseEndsAWaitingRead("USB");
 }
 
 TEST_F(UsbNoPrinter, ANameThatMatchesNoPrinterFailsTheOpenWithALogLine) {

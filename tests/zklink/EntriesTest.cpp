@@ -152,6 +152,10 @@ TEST_F(Entries, CreateRefusesUnknownKindsAndANullIdAndKeepsTheCurrentPort) {
     EXPECT_EQ(ZKLINK_E_ARGUMENT, CreateCommunicationPort(ZKLINK_KIND_SERIAL, 2, 8, "x", &id));
     EXPECT_EQ(ZKLINK_E_ARGUMENT, CreateCommunicationPort(ZKLINK_KIND_SERIAL, 1, 16, "x", &id));
     EXPECT_EQ(ZKLINK_E_ARGUMENT, CreateCommunicationPort(ZKLINK_KIND_SERIAL, 1, -1, "x", &id));
+    const std::string longLogPath(MAX_PATH, 'p');
+    EXPECT_EQ(ZKLINK_E_ARGUMENT,
+              CreateCommunicationPort(ZKLINK_KIND_SERIAL, 1, 8, longLogPath.c_str(), &id))
+        << "a log path Windows cannot open would leave the log silently off";
     EXPECT_EQ(ZKLINK_OK, SetEthTimeout(1, 1)) << "the TCP port is still the current one";
 }
 
@@ -263,6 +267,29 @@ TEST_F(Entries, TcpAndUsbSetUpRefuseMissingOverlongAndOutOfRangeValues) {
     EXPECT_EQ(ZKLINK_E_ARGUMENT, InitUsbPrinter(""));
     EXPECT_EQ(ZKLINK_E_ARGUMENT, InitUsbPrinter(kLongName.c_str()));
     EXPECT_EQ(ZKLINK_OK, InitUsbPrinter("\\\\?\\usb#vid_0dd4&pid_0195#1#{28d78fad}"));
+}
+
+// A device path that names a file would have every Write overwrite it from
+// its start; disks and volumes are worse. Refused at Open, nothing written.
+TEST_F(Entries, UsbPathsThatNameAFileOrADiskAreRefusedAndNeverWritten) {
+    const std::string victim = TempPath("zklink-victim.ini");
+    const std::string content = "[printer]\r\nkeep=this\r\n";
+    std::ofstream(victim, std::ios::binary) << content;
+    for (const std::string& path :
+         {"\\\\?\\" + victim, "\\\\.\\" + victim, std::string("\\\\.\\C:"),
+          std::string("\\\\.\\PhysicalDrive0")}) {
+        ASSERT_EQ(ZKLINK_OK, Create(ZKLINK_KIND_USB));
+        ASSERT_EQ(ZKLINK_OK, InitUsbPrinter(path.c_str()));
+        int result = Open();
+        EXPECT_NE(ZKLINK_OK, result) << path;
+        if (path.find(victim) != std::string::npos) {
+            EXPECT_EQ(ZKLINK_E_NOT_A_DEVICE, result) << path;
+        }
+        Write(reinterpret_cast<const unsigned char*>("XXXX"), 4);
+        Close();
+    }
+    EXPECT_EQ(content, FileText(victim));
+    DeleteFileA(victim.c_str());
 }
 
 TEST_F(Entries, TimeOutsOutOfRangeAreRefused) {
