@@ -11,14 +11,17 @@
 // benchmarks take theirs from it (decltype), so the compiler proves they agree.
 //
 // Threads. One thread may wait in Read while another calls Write, on every
-// kind of port: the read never holds up the write, every byte written goes
-// out once, and each Read returns only bytes it received itself. The time-out
+// kind of port: the read never holds up the write (on a serial line, where
+// Windows runs the calls on one handle in turn, at most for one check step of
+// SetSerialTimeout, 10 ms from ZkPosDll64.dll), every byte written goes out
+// once, and each Read returns only bytes it received itself. The time-out
 // entries may come at the same time too. Close, DeleteAllLayerItems and
 // CreateCommunicationPort from a third thread end a Read or Write in progress
 // with a failure (ZKLINK_E_NOT_OPEN) and return once it has left the buffer
 // it was given; the other entries wait for Read and Write to end. Two Reads or
 // two Writes at once are not supported (their bytes may interleave) but
-// corrupt no memory.
+// corrupt no memory. The only thread the layer starts is the one that looks
+// up a host name (see Open).
 //
 // Every entry returns an int: ZKLINK_OK (0) for success, one of the non-zero
 // ZKLINK_E_ codes below for failure. Every entry checks its arguments and the
@@ -94,9 +97,10 @@
 //     unreachable (ZKLINK_E_UNREACHABLE), unresolvable (ZKLINK_E_RESOLVE) and
 //     timed out (ZKLINK_E_TIMEOUT) each fail with their own log line. USB: a
 //     short name that matches no printer fails (ZKLINK_E_NOT_FOUND).
-//     Every port is opened for overlapped I/O, so that each Read and Write
-//     waits on an event of its own and can be abandoned at its time-out; a
-//     call returns only once its I/O has completed or been cancelled.
+//     USB printers are opened for overlapped I/O, so that each Read and
+//     Write waits on an event of its own and can be abandoned at its
+//     time-out; a call returns only once its I/O has completed or been
+//     cancelled. A serial Read waits in steps of checkMs (below).
 //
 // SetSerialTimeout(int checkMs, int readMs, int writePerByteMs, int writeMs,
 //                  int drainPerByteMs)

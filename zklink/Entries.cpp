@@ -18,6 +18,9 @@ namespace {
 SRWLOCK m_portLock = SRWLOCK_INIT;
 INIT_ONCE m_stopEventOnce = INIT_ONCE_STATIC_INIT;
 HANDLE m_hStopEvent = nullptr;
+// The event's state, for the checks between steps that must cost no call
+// into the system.
+volatile LONG m_iStopping = 0;
 
 // Null while no port exists.
 const TransportOps* m_pTransport = nullptr;
@@ -52,6 +55,7 @@ public:
 
 // Ends the waits of a Read or Write in progress on any transport.
 void StopTransfers() {
+    InterlockedExchange(&m_iStopping, 1);
     SetEvent(PortStopEvent());
     for (const TransportOps* transport : {&kSerialTransport, &kTcpTransport, &kUsbTransport}) {
         if (transport->Stop != nullptr) {
@@ -164,8 +168,7 @@ HANDLE PortStopEvent() {
 }
 
 bool PortIsStopping() {
-    HANDLE stop = PortStopEvent();
-    return stop == nullptr || WaitForSingleObject(stop, 0) == WAIT_OBJECT_0;
+    return InterlockedCompareExchange(&m_iStopping, 0, 0) != 0;
 }
 
 int RefuseStopped(const char* entry) {
@@ -239,6 +242,7 @@ int Open(void) {
         return ZKLINK_E_IO;
     }
     ResetEvent(PortStopEvent());
+    InterlockedExchange(&m_iStopping, 0);
     int result = m_pTransport->Open();
     m_bPortOpen = result == ZKLINK_OK;
     return result;

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-// The serial transport: a COM port opened exclusively for overlapped I/O, set
-// up by SetCommState, read and written under COMMTIMEOUTS so that no wait
-// outlasts the time-outs the caller set. Overlapped, because the system
-// queues the synchronous calls on one handle behind each other: a reader's
-// wait would hold up the writer.
+// The serial transport: a COM port opened exclusively, set up by
+// SetCommState, read and written under COMMTIMEOUTS so that no wait outlasts
+// the time-outs the caller set. The handle is synchronous: Wine completes
+// overlapped reads of a serial line a third of a millisecond late, ten times
+// the cost of the reply itself. A read waits in steps of checkMs, and between
+// steps it looks at the line and at the stop event; where the system runs the
+// calls on one handle one after another, a write waits at most one step.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -192,28 +194,24 @@ bool QueuedBytes(DWORD* queued) {
     return true;
 }
 
-// The driver ends every transfer within the COMMTIMEOUTS; the wait for it is
-// bounded as well, with room for a driver that is late, and it ends at once
-// when the port closes. False when the port failed or is closing, with the
-// entry's answer in result.
-bool LineTransfer(const char* entry, bool write, void* buffer, DWORD size, DWORD milliseconds,
-                  DWORD* moved, int* result) {
-    const DWORD kDriverSlackMs = 1000;
-    Transfer transfer;
-    bool ok = TransferOverlapped(m_serial.Get(), write, buffer, size, milliseconds + kDriverSlackMs,
-                                 PortStopEvent(), &transfer);
-    *moved = transfer.moved;
-    if (ok && transfer.stopped) {
+// One ReadFile or WriteFile, which the COMMTIMEOUTS bound. False when the
+// port failed or is closing, with the entry's answer in result.
+bool LineTransfer(const char* entry, bool write, void* buffer, DWORD size, DWORD* moved,
+                  int* result) {
+    *moved = 0;
+    if (PortIsStopping()) {
         *result = RefuseStopped(entry);
         return false;
     }
-    if (!ok) {
+    BOOL done = write ? WriteFile(m_serial.Get(), buffer, size, moved, nullptr)
+                      : ReadFile(m_serial.Get(), buffer, size, moved, nullptr);
+    if (!done) {
+        DWORD error = GetLastError();
         // A terminal hung up or an adapter pulled fails the transfer itself.
-        bool gone = transfer.error == ERROR_BROKEN_PIPE ||
-                    transfer.error == ERROR_DEVICE_NOT_CONNECTED ||
-                    transfer.error == ERROR_DEVICE_REMOVED;
+        bool gone = error == ERROR_BROKEN_PIPE || error == ERROR_DEVICE_NOT_CONNECTED ||
+                    error == ERROR_DEVICE_REMOVED;
         LayerLog(ZKLINK_LOG_ERRORS, "%s: %s%s: %s", entry, m_strSerialPath, gone ? " is gone" : "",
-                 SystemErrorText(transfer.error));
+                 SystemErrorText(error));
         *result = ZKLINK_E_IO;
         return false;
     }
@@ -295,7 +293,7 @@ int SerialOpen() {
         return result;
     }
     m_serial.Reset(CreateFileA(m_strSerialPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_serial.IsValid()) {
         DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
@@ -321,11 +319,10 @@ int SerialOpen() {
 }
 
 int SerialWrite(const unsigned char* data, int length) {
-    DWORD bound = ValueOf(&m_iWriteMs) + ValueOf(&m_iWritePerByteMs) * static_cast<DWORD>(length);
     DWORD written = 0;
     int result = ZKLINK_OK;
     if (!LineTransfer("Write", true, const_cast<unsigned char*>(data), static_cast<DWORD>(length),
-                      bound, &written, &result)) {
+                      &written, &result)) {
         return result;
     }
     if (written != static_cast<DWORD>(length)) {
@@ -341,14 +338,13 @@ int SerialWrite(const unsigned char* data, int length) {
 // the whole request or the time-out), and a read must not sit on bytes that
 // have arrived. Between quiet steps it looks at the line.
 int SerialRead(unsigned char* buffer, int capacity, int* count) {
-    DWORD checkMs = ValueOf(&m_iCheckMs);
     ULONGLONG deadline = GetTickCount64() + ValueOf(&m_iReadMs);
     DWORD room = static_cast<DWORD>(capacity);
     for (;;) {
         DWORD got = 0;
         DWORD queued = 0;
         int result = ZKLINK_OK;
-        if (!LineTransfer("Read", false, buffer, 1, checkMs, &got, &result)) {
+        if (!LineTransfer("Read", false, buffer, 1, &got, &result)) {
             return result;
         }
         if (!QueuedBytes(&queued)) {
@@ -357,7 +353,7 @@ int SerialRead(unsigned char* buffer, int capacity, int* count) {
         if (got > 0) {
             DWORD more = 0;
             if (queued > 0 && room > 1 &&
-                !LineTransfer("Read", false, buffer + 1, std::min(room - 1, queued), checkMs, &more,
+                !LineTransfer("Read", false, buffer + 1, std::min(room - 1, queued), &more,
                               &result)) {
                 return result;
             }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // What the parts of ZkLink64.dll share: the layer's log, the owners of system
-// handles, the overlapped transfer that the serial and USB transports use, and
+// handles, the overlapped transfer that the USB transport uses, and
 // the table of each transport's operations, which the entries (Entries.cpp)
 // pick once by the current port's kind. A transport knows nothing of the
 // entries; the log knows nothing of ports. Nothing here leaves the DLL.
@@ -115,9 +115,10 @@ bool TransferOverlapped(HANDLE file, bool write, void* buffer, DWORD size, DWORD
 // Close is safe with nothing open.
 //
 // A port that is closing signals the stop event: every wait of Write and Read
-// watches it and ends, and later ones fail at once, until the next Open
-// clears it. Stop, null for transports whose waits all watch the event, wakes
-// a wait that cannot (a select on a socket); it may come from any thread at
+// watches it, or looks at PortIsStopping between steps no longer than the
+// serial check step, and ends; later ones fail at once, until the next Open
+// clears it. Stop, null for transports that need nothing more, wakes a wait
+// that can do neither (a select on a socket); it may come from any thread at
 // any time.
 struct TransportOps {
     const char* name;
