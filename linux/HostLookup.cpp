@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
-#include <new>
 #include <signal.h>
 
 #include "ZkPosSo.h"
@@ -32,7 +31,7 @@ void ReleaseLookup(Lookup* lookup) {
         freeaddrinfo(lookup->request.ar_result);
     }
     free(lookup->name);
-    delete lookup;
+    free(lookup);
 }
 
 // Runs on a thread of the C library once the look-up has ended.
@@ -44,11 +43,10 @@ void LookupEnded(union sigval value) {
 
 struct addrinfo* LookUpHost(const char* host, const struct addrinfo& hints,
                             const Deadline& deadline) {
-    Lookup* lookup = new (std::nothrow) Lookup;
+    Lookup* lookup = static_cast<Lookup*>(calloc(1, sizeof(Lookup)));
     if (lookup == nullptr) {
         return nullptr;
     }
-    memset(lookup, 0, sizeof *lookup);
     lookup->name = strdup(host);
     lookup->hints = hints;
     lookup->request.ar_name = lookup->name;

@@ -11,7 +11,7 @@
 // wait on it: a socket is shut down (which ends a blocked send or receive at
 // once), and an eventfd that every wait also watches becomes readable.
 #include <cerrno>
-#include <new>
+#include <cstdlib>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -67,7 +67,7 @@ void Destroy(Port* port) {
     if (port->wake >= 0) {
         close(port->wake);
     }
-    delete port;
+    free(port);
 }
 
 // A host that writes m_iFD itself (or closes it) has taken the port out of
@@ -145,9 +145,10 @@ bool PortCall::Ended() const {
 }
 
 void AdoptPort(int fd, bool isSocket) {
-    Port* port = new (std::nothrow) Port{fd, -1, isSocket, 0, false, false};
+    // malloc, not new: the library links no C++ runtime beyond what it needs.
+    Port* port = static_cast<Port*>(malloc(sizeof(Port)));
     if (port != nullptr) {
-        port->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        *port = Port{fd, eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK), isSocket, 0, false, false};
     }
     Port* replaced = nullptr;
     {
