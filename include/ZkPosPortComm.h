@@ -32,6 +32,11 @@
 //   long closeDevice()
 //       Closes the port. Always returns ZKPOS_OK. Stored time-outs and buffer
 //       sizes survive close and reopen.
+//         Linux:   a readData or writeData that waits on the port in another
+//                  thread ends at once with its failure result (null, -1);
+//                  so does one on a port that a new openDevice replaces. The
+//                  descriptor is closed only when no call uses it any more,
+//                  so no call ever reaches a connection opened after it.
 //
 //   byte[] readData(long unused)
 //       Returns a new array with the bytes that arrived, or null.

@@ -4,7 +4,6 @@
 // they take the Java arguments apart, choose the transport by the port kind
 // and trace each step.
 #include <cstring>
-#include <unistd.h>
 
 #include "ZkPosPortComm.h"
 #include "ZkPosSo.h"
@@ -24,9 +23,19 @@ const int kEthernet = 2;
 
 // The text of a Java string for the time of one call, or null. A null string
 // reads as the empty text (see Text), so that a careless caller gets a failed
-// open rather than a crashed VM.
-const char* GetText(JNIEnv* env, jstring string) {
-    return string != nullptr ? env->GetStringUTFChars(string, nullptr) : nullptr;
+// open rather than a crashed VM. A string the VM could not convert leaves its
+// exception pending, which no further JNI call may meet and no caller may
+// see: it is cleared, and *failed tells the open to fail.
+const char* GetText(JNIEnv* env, jstring string, bool* failed) {
+    if (string == nullptr || *failed) {
+        return nullptr;
+    }
+    const char* text = env->GetStringUTFChars(string, nullptr);
+    if (text == nullptr) {
+        env->ExceptionClear();
+        *failed = true;
+    }
+    return text;
 }
 
 void ReleaseText(JNIEnv* env, jstring string, const char* text) {
@@ -51,8 +60,9 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_openDevice(
     JNIEnv* env, jobject, jstring deviceBus, jstring portName, jint baudRate, jboolean debug,
     jint verbosity) {
     // A port left open by an earlier open is forgotten, not closed: callers
-    // that open twice keep the first device until the process ends.
-    m_iFD = -1;
+    // that open twice keep the first device until the process ends. Calls
+    // still waiting on it end now, so they never meet the new port.
+    EndPort(false);
     m_iDeviceType = -1;
     int result = 0;
 
@@ -60,10 +70,14 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_openDevice(
     InitLog(kLogFileName, verbosity, 1);
     Trace("openDevice", 5, "Begin");
 
-    const char* busText = GetText(env, deviceBus);
-    const char* portText = GetText(env, portName);
+    bool unconverted = false;
+    const char* busText = GetText(env, deviceBus, &unconverted);
+    const char* portText = GetText(env, portName, &unconverted);
     AssignDevice(Text(busText));
-    if (m_iDeviceType == kSerial) {
+    if (unconverted) {
+        Trace("openDevice", 1, "Error reading the arguments from Java");
+        result = -1;
+    } else if (m_iDeviceType == kSerial) {
         result = OpenSerialPort(Text(portText), baudRate);
     } else {
         result = OpenEthernetPort(Text(portText));
@@ -78,8 +92,9 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_openDevice(
 
 JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_closeDevice(JNIEnv*, jobject) {
     Trace("closeDevice", 5, "Begin");
-    close(m_iFD);
-    m_iFD = -1;
+    // A call that waits on the port on another thread ends now, and the
+    // descriptor is closed when the last such call has left.
+    EndPort(true);
     Trace("closeDevice", 5, "End");
     return ZKPOS_OK;
 }
@@ -155,8 +170,10 @@ JNIEXPORT jlong JNICALL Java_com_zelkor_jpos_services_LinPortComm_writeData(JNIE
 JNIEXPORT void JNICALL Java_com_zelkor_jpos_services_LinPortComm_SetDeviceTimeout(
     JNIEnv*, jobject, jlong writeTimeoutSec, jlong readTimeoutSec) {
     Trace("SetDeviceTimeout", 5, "Begin");
-    m_lReadTimeout = static_cast<long>(readTimeoutSec);
-    m_lWriteTimeout = static_cast<long>(writeTimeoutSec);
+    // A long of 32 bits cannot hold every jlong: a time-out beyond it is the
+    // longest one the platform can wait, never a wrapped one.
+    m_lReadTimeout = ClampTimeout(readTimeoutSec);
+    m_lWriteTimeout = ClampTimeout(writeTimeoutSec);
     // A serial read takes the new time-out at its next call; an open socket
     // carries its time-outs itself and has to be told.
     if (m_iDeviceType == kEthernet) {

@@ -35,11 +35,18 @@ speed_t SpeedCode(int baudRate) {
 }
 
 // Waits until the port is readable, at most the read time-out, signals or
-// not. poll rather than select: a descriptor at or above FD_SETSIZE does not
-// fit an fd_set. As with select, a port of -1 is simply not watched and the
-// whole time-out is waited; a negative time-out is an error.
-int WaitReadable(int fd, long timeoutSeconds) {
-    return PollFor(fd, POLLIN, timeoutSeconds);
+// not, and no longer than the port is open. poll rather than select: a
+// descriptor at or above FD_SETSIZE does not fit an fd_set. As with select, a
+// port of -1 is simply not watched and the whole time-out is waited; a
+// negative time-out is an error.
+int WaitReadable(const PortCall& port, long timeoutSeconds) {
+    return PollFor(port.Fd(), POLLIN, timeoutSeconds, port.Wake());
+}
+
+// A path is taken as the administrator wrote it: only a bare name is a
+// Windows-style port name.
+bool IsDevicePath(const char* name) {
+    return name[0] == '/';
 }
 
 }  // namespace
@@ -48,12 +55,14 @@ int OpenSerialPort(const char* portName, int baudRate) {
     Trace("OpenSerialPort", 5, "Begin");
     Trace("OpenSerialPort", 3, "Port Name %s", portName);
     const char* path = ConvertPort(portName);
+    // The new descriptor takes m_iFD's place; a port still there is forgotten.
+    EndPort(false);
 
     // Non-blocking for the life of the port: reads wait in poll, never in read,
-    // and a write never hangs on a line held by flow control.
-    m_iFD = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m_iFD < 0) {
-        m_iFD = -1;
+    // and a write never hangs on a line held by flow control. Close-on-exec: a
+    // child the host starts must not hold the line after closeDevice.
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         Trace("OpenSerialPort", 1, "Open Port error");
         return -1;
     }
@@ -66,13 +75,14 @@ int OpenSerialPort(const char* portName, int baudRate) {
 
     // Only output is flushed: a device may have answered before the port was
     // opened, and that answer belongs to the first read.
-    tcflush(m_iFD, TCOFLUSH);
-    tcsetattr(m_iFD, TCSANOW, &m_TIO);
+    tcflush(fd, TCOFLUSH);
+    tcsetattr(fd, TCSANOW, &m_TIO);
 
     FD_ZERO(&m_Input);
-    if (m_iFD < FD_SETSIZE) {
-        FD_SET(m_iFD, &m_Input);
+    if (fd < FD_SETSIZE) {
+        FD_SET(fd, &m_Input);
     }
+    AdoptPort(fd, false);
     Trace("OpenSerialPort", 5, "End");
     return 0;
 }
@@ -85,7 +95,7 @@ const char* ConvertPort(const char* portName) {
 
     Trace("ConvertPort", 5, "Begin");
     const char* path = portName != nullptr ? portName : "";
-    if (strstr(path, "COM") != nullptr) {
+    if (!IsDevicePath(path) && strstr(path, "COM") != nullptr) {
         for (const auto& device : kDevices) {
             if (strstr(path, device[0]) != nullptr) {
                 path = device[1];
@@ -107,8 +117,9 @@ int WriteToSerialPort(unsigned char* bytes, int count) {
     // driver refuses a call with EINTR when a signal is pending as it starts,
     // before anything is written: write again.
     if (count >= 0) {
+        PortCall port;
         do {
-            result = static_cast<int>(write(m_iFD, bytes, static_cast<size_t>(count)));
+            result = static_cast<int>(write(port.Fd(), bytes, static_cast<size_t>(count)));
         } while (result < 0 && errno == EINTR);
     }
     Trace("WriteToSerialPort", 5, "End");
@@ -120,16 +131,19 @@ int ReadFromSerialPort(char* block) {
     int result = -1;
     Trace("ReadFromSerialPort", 5, "Begin");
 
-    result = WaitReadable(m_iFD, m_lReadTimeout);
-    if (result > 0) {
-        ioctl(m_iFD, FIONREAD, &waiting);
-        if (waiting >= kPauseThreshold) {
-            SleepFully(kPauseMicroseconds);
+    {
+        PortCall port;
+        result = WaitReadable(port, m_lReadTimeout);
+        if (result > 0) {
+            ioctl(port.Fd(), FIONREAD, &waiting);
+            if (waiting >= kPauseThreshold) {
+                SleepFully(kPauseMicroseconds);
+            }
+            // As for the write: EINTR means nothing was read yet.
+            do {
+                result = static_cast<int>(read(port.Fd(), block, ZKPOS_READ_BLOCK_SIZE));
+            } while (result < 0 && errno == EINTR);
         }
-        // As for the write: EINTR means nothing was read yet.
-        do {
-            result = static_cast<int>(read(m_iFD, block, ZKPOS_READ_BLOCK_SIZE));
-        } while (result < 0 && errno == EINTR);
     }
 
     TraceData("ReadFromSerialPort", "strRead (", block, result, ") %d ", result);

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <ctime>
 #include <unistd.h>
@@ -31,6 +32,19 @@ int m_iStreamOut = -1;
 namespace {
 
 pthread_mutex_t logLock = PTHREAD_MUTEX_INITIALIZER;
+
+// A host that forks while another thread writes a line must not hand its
+// child a lock that nobody will ever release: the fork waits for the line to
+// end, and both processes go on with the lock free.
+void LockBeforeFork() {
+    pthread_mutex_lock(&logLock);
+}
+void UnlockAfterFork() {
+    pthread_mutex_unlock(&logLock);
+}
+__attribute__((constructor)) void GuardLogLockAcrossFork() {
+    pthread_atfork(LockBeforeFork, UnlockAfterFork, UnlockAfterFork);
+}
 
 // Holds the log's lock for the life of the object.
 class LogLock {
@@ -115,10 +129,31 @@ bool FormatDatePrefix(char* prefix, size_t size) {
     return length > 0 && static_cast<size_t>(length) < size;
 }
 
+// The text-mode file, opened for appending as fopen's "a" would, but never
+// waiting: a FIFO or a device at the path would hold the log's lock, and with
+// it every port call, for as long as nobody reads it. Only a regular file is
+// written; anything else counts as a file that cannot be opened. A link at the
+// path is followed, since an administrator may have put it there on purpose.
+FILE* OpenTextFile(const char* path) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    struct stat status;
+    FILE* file = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        file = fdopen(fd, "a");
+    }
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
 // The file handling; the callers hold the lock.
 int OpenFile() {
     if (m_bTxt != 0) {
-        m_TextFile = fopen(m_strFileName, "a");
+        m_TextFile = OpenTextFile(m_strFileName);
         if (m_TextFile == nullptr) {
             return LOG_OPEN_FAILED;
         }
@@ -129,8 +164,10 @@ int OpenFile() {
     }
     // Descriptor mode writes to what is already there (a device, a terminal,
     // an existing file) and, like a device, from its first byte: the path is
-    // neither created, truncated nor appended to.
-    m_iStreamOut = open(m_strFileName, O_WRONLY);
+    // neither created, truncated nor appended to. Non-blocking, so that a FIFO
+    // nobody reads fails the open (and a full one drops the line) instead of
+    // holding the lock.
+    m_iStreamOut = open(m_strFileName, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     return m_iStreamOut >= 0 ? LOG_OK : LOG_OPEN_FAILED;
 }
 

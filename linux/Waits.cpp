@@ -24,7 +24,8 @@ struct timespec Now() {
     return now;
 }
 
-// The time from now until the deadline; zero once it has passed.
+}  // namespace
+
 struct timespec TimeLeft(const Deadline& deadline) {
     struct timespec now = Now();
     struct timespec left = {deadline.end.tv_sec - now.tv_sec, deadline.end.tv_nsec - now.tv_nsec};
@@ -39,27 +40,47 @@ struct timespec TimeLeft(const Deadline& deadline) {
     return left;
 }
 
-}  // namespace
-
 struct timespec WaitStart() {
     return Now();
 }
 
 Deadline DeadlineAfter(const struct timespec& start, long seconds, long microseconds) {
-    Deadline deadline;
-    deadline.unlimited = false;
-    int64_t endSeconds = static_cast<int64_t>(start.tv_sec) + seconds;
-    long endNanoseconds = start.tv_nsec + microseconds * 1000;
-    endSeconds += endNanoseconds / kNanosecondsPerSecond;
-    endNanoseconds %= kNanosecondsPerSecond;
+    // Checked arithmetic throughout: a time-out near the top of long is a
+    // wait as long as the clock can count, never a wrapped, past deadline.
+    int64_t endSeconds = 0;
+    int64_t nanoseconds = 0;
+    if (__builtin_mul_overflow(static_cast<int64_t>(microseconds), 1000, &nanoseconds) ||
+        __builtin_add_overflow(nanoseconds, static_cast<int64_t>(start.tv_nsec), &nanoseconds) ||
+        __builtin_add_overflow(static_cast<int64_t>(start.tv_sec), static_cast<int64_t>(seconds),
+                               &endSeconds) ||
+        __builtin_add_overflow(endSeconds, nanoseconds / kNanosecondsPerSecond, &endSeconds)) {
+        return NoDeadline();
+    }
+    nanoseconds %= kNanosecondsPerSecond;
+    if (nanoseconds < 0) {
+        nanoseconds += kNanosecondsPerSecond;
+        --endSeconds;
+    }
     // A time-out beyond what the clock can count (years on a 32-bit time_t)
     // is as good as none.
     if (endSeconds > static_cast<int64_t>(std::numeric_limits<time_t>::max())) {
         return NoDeadline();
     }
+    Deadline deadline;
+    deadline.unlimited = false;
     deadline.end.tv_sec = static_cast<time_t>(endSeconds);
-    deadline.end.tv_nsec = endNanoseconds;
+    deadline.end.tv_nsec = static_cast<long>(nanoseconds);
     return deadline;
+}
+
+long ClampTimeout(long long seconds) {
+    if (seconds > std::numeric_limits<long>::max()) {
+        return std::numeric_limits<long>::max();
+    }
+    if (seconds < std::numeric_limits<long>::min()) {
+        return std::numeric_limits<long>::min();
+    }
+    return static_cast<long>(seconds);
 }
 
 Deadline NoDeadline() {
@@ -78,26 +99,30 @@ bool DeadlinePassed(const Deadline& deadline) {
     return left.tv_sec == 0 && left.tv_nsec == 0;
 }
 
-int PollUntil(int fd, short events, const Deadline& deadline) {
-    struct pollfd watched = {fd, events, 0};
+int PollUntil(int fd, short events, const Deadline& deadline, int wake) {
+    struct pollfd watched[2] = {{fd, events, 0}, {wake, POLLIN, 0}};
     for (;;) {
         struct timespec left;
         if (!deadline.unlimited) {
             left = TimeLeft(deadline);
         }
-        int result = ppoll(&watched, 1, deadline.unlimited ? nullptr : &left, nullptr);
+        int result = ppoll(watched, 2, deadline.unlimited ? nullptr : &left, nullptr);
+        if (result > 0 && watched[1].revents != 0) {
+            errno = ECANCELED;
+            return -1;
+        }
         if (result >= 0 || errno != EINTR) {
             return result;
         }
     }
 }
 
-int PollFor(int fd, short events, long seconds) {
+int PollFor(int fd, short events, long seconds, int wake) {
     if (seconds < 0) {
         errno = EINVAL;
         return -1;
     }
-    return PollUntil(fd, events, DeadlineAfter(WaitStart(), seconds, 0));
+    return PollUntil(fd, events, DeadlineAfter(WaitStart(), seconds, 0), wake);
 }
 
 void SleepFully(long microseconds) {

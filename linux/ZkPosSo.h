@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <netdb.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <ctime>
@@ -112,6 +113,36 @@ void SetTraceSwitch(bool on);
 // past data + length. Returns the number of bytes shown.
 size_t ShowBytes(char* text, size_t size, const void* data, size_t length);
 
+// The open port (PortLifetime.cpp). A port call holds the port for its
+// length: the descriptor stays open while any call holds it, and closing or
+// replacing the port wakes the calls that wait on it.
+class PortCall {
+public:
+    PortCall();
+    ~PortCall();
+    PortCall(const PortCall&) = delete;
+    PortCall& operator=(const PortCall&) = delete;
+    // The port's descriptor for this call, -1 when no port is open.
+    int Fd() const { return fd_; }
+    // Readable once the port was closed or replaced; -1 when there is none to
+    // watch (a wait then ignores it).
+    int Wake() const { return wake_; }
+    // True once the port was closed or replaced.
+    bool Ended() const;
+
+private:
+    struct Port* port_;
+    int fd_;
+    int wake_;
+};
+// Makes the just-opened descriptor the port (m_iFD); a port still open is
+// ended and forgotten.
+void AdoptPort(int fd, bool isSocket);
+// Ends the port: m_iFD becomes -1, the calls that wait on it end, and with
+// closeFd the descriptor is closed once the last call has left (else it is
+// only forgotten, as a second open forgets the first port).
+void EndPort(bool closeFd);
+
 // Waits that a signal cannot cut short (Waits.cpp). A deadline is an end
 // time on the monotonic clock, or none at all.
 struct Deadline {
@@ -125,13 +156,26 @@ struct timespec WaitStart();
 Deadline DeadlineAfter(const struct timespec& start, long seconds, long microseconds);
 Deadline NoDeadline();
 bool DeadlinePassed(const Deadline& deadline);
+// The time from now until the deadline; zero once it has passed (and for no
+// deadline: look at unlimited first).
+struct timespec TimeLeft(const Deadline& deadline);
 // Polls one descriptor (as ppoll: a negative one is not watched) until one of
 // the events comes or the deadline passes, going on after signals. Returns
-// ppoll's result: above 0 ready, 0 the time passed, -1 an error.
-int PollUntil(int fd, short events, const Deadline& deadline);
+// ppoll's result: above 0 ready, 0 the time passed, -1 an error. A wake
+// descriptor (PortCall::Wake, or -1) that becomes readable ends the wait with
+// -1 and ECANCELED.
+int PollUntil(int fd, short events, const Deadline& deadline, int wake = -1);
 // The same for a time-out in whole seconds from now; a negative one is an
 // error (EINVAL), as it is for ppoll.
-int PollFor(int fd, short events, long seconds);
+int PollFor(int fd, short events, long seconds, int wake = -1);
+// A stored time-out in seconds from the 64 bits Java passes: saturated at
+// the platform's long, never wrapped.
+long ClampTimeout(long long seconds);
+// Looks a host up with getaddrinfo and these hints, waiting at most until the
+// deadline (HostLookup.cpp). The result is for freeaddrinfo; null when the
+// name did not resolve in time.
+struct addrinfo* LookUpHost(const char* host, const struct addrinfo& hints,
+                            const Deadline& deadline);
 // Sleeps the whole time, however many signals come.
 void SleepFully(long microseconds);
 

@@ -4,21 +4,29 @@
 // same time, every trace line reaches the file whole, and a reader that waits
 // for data never holds up the writer. The suite runs through private-run.sh
 // (the trace file /var/log/ZkPosSoLog.txt and TCP port 9100 are its own) and
-// also under ThreadSanitizer.
+// also under ThreadSanitizer. A third thread that closes or replaces the port
+// ends a call that waits on it, even under a profiler's signals, and the
+// call never reaches the connection that the process opens next.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <map>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Descriptors.h"
 #include "LoopbackPeer.h"
+#include "PtyPair.h"
+#include "Signaller.h"
 #include "TestJniEnv.h"
 #include "TraceFile.h"
 #include "ZkPosPortComm.h"
@@ -238,5 +246,143 @@ TEST_F(ConcurrentCallersTest, SettingsChangedOnOneThreadWhileAnotherTraces) {
         ASSERT_EQ("ZkPosSo::f --> line", line);
     }
 }
+
+}  // namespace
+
+namespace {
+
+// How the third thread takes the port away from a waiting call.
+enum class Waiting { kTcpRead, kTcpWrite, kTerminalRead, kTerminalReadReplaced };
+
+struct WaitingCase {
+    const char* name;
+    Waiting waiting;
+};
+
+std::ostream& operator<<(std::ostream& out, const WaitingCase& value) {
+    return out << value.name;
+}
+
+void Ignore(int) {}
+
+class PortTakenAwayTest : public ConcurrentCallersTest,
+                          public ::testing::WithParamInterface<WaitingCase> {
+protected:
+    void SetUp() override {
+        ConcurrentCallersTest::SetUp();
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = Ignore;
+        sigemptyset(&action.sa_mask);
+        ASSERT_EQ(0, sigaction(SIGUSR1, &action, &saved));
+        ASSERT_TRUE(first.Ready()) << first.Error();
+        ASSERT_TRUE(second.Ready()) << second.Error();
+    }
+    void TearDown() override {
+        ConcurrentCallersTest::TearDown();
+        sigaction(SIGUSR1, &saved, nullptr);
+    }
+    struct sigaction saved;
+    zkpos_test::PtyPair first;
+    zkpos_test::PtyPair second;
+};
+
+TEST_P(PortTakenAwayTest, WaitingCallEndsAtOnceAndNeverMeetsTheNextConnection) {
+    const Waiting waiting = GetParam().waiting;
+    const bool tcp = waiting == Waiting::kTcpRead || waiting == Waiting::kTcpWrite;
+    m_lReadTimeout = 6;
+    m_lWriteTimeout = 6;
+    if (tcp) {
+        ASSERT_EQ(0, Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+                         opener.Env(), opener.Self(), opener.MakeString("Ethernet"),
+                         opener.MakeString("127.0.0.1"), 9600, JNI_FALSE, 0));
+        ASSERT_TRUE(peer.Accept(2000));
+    } else {
+        ASSERT_EQ(0, Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+                         opener.Env(), opener.Self(), opener.MakeString("RS232"),
+                         opener.MakeString(first.SlavePath().c_str()), 9600, JNI_FALSE, 0));
+    }
+
+    // The call waits under a signal every 50 ms: the device sends nothing, or
+    // (for the write) reads nothing of a block far beyond the socket buffers.
+    std::atomic<bool> started{false};
+    std::atomic<pthread_t> caller{};
+    jlong result = 0;
+    long ended = 0;
+    std::thread call([&] {
+        TestJniEnv jni;
+        caller.store(pthread_self());
+        started.store(true);
+        if (waiting == Waiting::kTcpWrite) {
+            result = Java_com_zelkor_jpos_services_LinPortComm_writeData(
+                jni.Env(), jni.Self(), jni.MakeByteArray(std::string(16 << 20, 'w')), 0);
+        } else {
+            jbyteArray data =
+                Java_com_zelkor_jpos_services_LinPortComm_readData(jni.Env(), jni.Self(), 0);
+            result = data == nullptr ? -1 : static_cast<jlong>(jni.BytesOf(data).size());
+        }
+        ended = MonotonicMs();
+    });
+    while (!started.load()) {
+        usleep(1000);
+    }
+    zkpos_test::Signaller signaller(caller.load());
+    usleep(300 * 1000);
+
+    // The third thread; meanwhile the process opens another connection, which
+    // may be given the number the port had.
+    long takenAway = 0;
+    int other[2] = {-1, -1};
+    std::thread closer([&] {
+        TestJniEnv jni;
+        if (waiting == Waiting::kTerminalReadReplaced) {
+            Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+                jni.Env(), jni.Self(), jni.MakeString("RS232"),
+                jni.MakeString(second.SlavePath().c_str()), 9600, JNI_FALSE, 0);
+        } else {
+            Java_com_zelkor_jpos_services_LinPortComm_closeDevice(jni.Env(), jni.Self());
+        }
+        takenAway = MonotonicMs();
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, other);
+    });
+    closer.join();
+    ASSERT_GE(other[0], 0);
+    const std::string secret = "SECRET-FOR-ANOTHER-CONNECTION";
+    ASSERT_EQ(static_cast<ssize_t>(secret.size()),
+              send(other[1], secret.data(), secret.size(), MSG_NOSIGNAL));
+    second.Send(secret);
+    call.join();
+
+    EXPECT_EQ(-1, result) << "the call failed";
+    EXPECT_LT(ended - takenAway, 3000) << "the call ended only at its time-out";
+    char found[64];
+    EXPECT_EQ(static_cast<ssize_t>(secret.size()),
+              recv(other[0], found, sizeof found, MSG_DONTWAIT))
+        << "the other connection's bytes are still all there";
+    EXPECT_EQ(-1, recv(other[1], found, sizeof found, MSG_DONTWAIT))
+        << "the other connection's peer got bytes of the old port";
+    close(other[0]);
+    close(other[1]);
+    if (waiting == Waiting::kTerminalReadReplaced) {
+        TestJniEnv jni;
+        jbyteArray data =
+            Java_com_zelkor_jpos_services_LinPortComm_readData(jni.Env(), jni.Self(), 0);
+        ASSERT_NE(nullptr, data);
+        EXPECT_EQ(secret, jni.BytesOf(data)) << "the new port's bytes went to the new port";
+        EXPECT_EQ(3, Java_com_zelkor_jpos_services_LinPortComm_writeData(
+                         jni.Env(), jni.Self(), jni.MakeByteArray("new"), 0));
+        EXPECT_EQ("new", second.Receive(3, 2000));
+        EXPECT_EQ("", first.Receive(1, 200)) << "the old device got the new port's writes";
+        EndPort(true);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, PortTakenAwayTest,
+    ::testing::Values(WaitingCase{"TcpRead", Waiting::kTcpRead},
+                      WaitingCase{"TcpWrite", Waiting::kTcpWrite},
+                      WaitingCase{"TerminalRead", Waiting::kTerminalRead},
+                      WaitingCase{"TerminalReadReplaced", Waiting::kTerminalReadReplaced}),
+    [](const ::testing::TestParamInfo<WaitingCase>& info) { return info.param.name; });
 
 }  // namespace

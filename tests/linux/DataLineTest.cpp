@@ -32,10 +32,7 @@ protected:
         m_lWriteTimeout = 2;
     }
     void TearDown() override {
-        if (m_iFD >= 0) {
-            close(m_iFD);
-        }
-        m_iFD = -1;
+        EndPort(true);
         zkpos_test::TraceOff();
     }
 

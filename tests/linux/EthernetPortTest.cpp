@@ -8,8 +8,10 @@
 #include <netinet/in.h>
 #include <csignal>
 #include <cstdlib>
+#include <cerrno>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,10 +63,7 @@ protected:
         m_iFD = -1;
     }
     void TearDown() override {
-        if (m_iFD >= 0) {
-            close(m_iFD);
-        }
-        m_iFD = -1;
+        EndPort(true);
         m_lReadTimeout = savedReadTimeout;
         m_lWriteTimeout = savedWriteTimeout;
         zkpos_test::TraceOff();
@@ -329,6 +328,42 @@ TEST_F(EthernetPortTest, NameThatDoesNotResolveFailsWithWrongHostname) {
     EXPECT_EQ(before, zkpos_test::CountOpenDescriptors()) << "the socket is closed";
     EXPECT_EQ(Lines(), (std::vector<std::string>{
                            Line("OpenEthernetPort", "Port Name zkpos-no-such-device.invalid"),
+                           Line("OpenEthernetPort", "Begin"),
+                           Line("OpenEthernetPort", "Wrong hostname"),
+                       }));
+}
+
+// A name server that takes every question and never answers, with a search
+// list that multiplies the resolver's own waits: the look-up is bounded by
+// the write time-out, as the connect is, and fails as an unknown name does.
+TEST_F(EthernetPortTest, SilentNameServerCostsNoMoreThanTheWriteTimeOut) {
+    const char* privateRun = getenv("ZKPOS_PRIVATE_RUN");
+    ASSERT_TRUE(privateRun != nullptr && std::string(privateRun) == "1")
+        << "this case mounts over /etc/resolv.conf: run it under tests/support/private-run.sh";
+    std::string resolver = dir.File("resolv.conf");
+    ASSERT_TRUE(zkpos_test::WriteFileBytes(
+        resolver,
+        "nameserver 127.0.0.1\nsearch zkpos-a.test zkpos-b.test\noptions timeout:10 attempts:1\n"));
+    ASSERT_EQ(0, mount(resolver.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr))
+        << strerror(errno);
+    int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(53);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(0, bind(silent, reinterpret_cast<struct sockaddr*>(&address), sizeof address));
+
+    m_lWriteTimeout = 1;
+    long start = MonotonicMs();
+    EXPECT_EQ(-1, Open("printer"));
+    long elapsed = MonotonicMs() - start;
+    umount2("/etc/resolv.conf", MNT_DETACH);
+    close(silent);
+    EXPECT_LT(elapsed, 4000) << "the look-up waited for the name server";
+    EXPECT_EQ(-1, m_iFD);
+    EXPECT_EQ(Lines(), (std::vector<std::string>{
+                           Line("OpenEthernetPort", "Port Name printer"),
                            Line("OpenEthernetPort", "Begin"),
                            Line("OpenEthernetPort", "Wrong hostname"),
                        }));

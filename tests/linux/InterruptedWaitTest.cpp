@@ -19,6 +19,7 @@
 #include "ExactBytes.h"
 #include "LoopbackPeer.h"
 #include "PtyPair.h"
+#include "Signaller.h"
 #include "ZkPosSo.h"
 
 namespace {
@@ -26,35 +27,13 @@ namespace {
 using zkpos_test::ExactBytes;
 using zkpos_test::LoopbackPeer;
 using zkpos_test::MonotonicMs;
+using zkpos_test::Signaller;
 
 std::atomic<int> signalsHandled{0};
 
 void CountSignal(int) {
     signalsHandled.fetch_add(1);
 }
-
-// Signals one thread with SIGUSR1 every 50 ms for as long as it lives.
-class Signaller {
-public:
-    explicit Signaller(pthread_t target)
-        : target_(target), thread_([this] {
-              while (!stop_.load()) {
-                  pthread_kill(target_, SIGUSR1);
-                  usleep(50 * 1000);
-              }
-          }) {}
-    ~Signaller() {
-        stop_.store(true);
-        thread_.join();
-    }
-    Signaller(const Signaller&) = delete;
-    Signaller& operator=(const Signaller&) = delete;
-
-private:
-    pthread_t target_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 // The parameter is the handler's sa_flags: SA_RESTART or 0.
 class InterruptedWaitTest : public ::testing::TestWithParam<int> {
@@ -74,10 +53,7 @@ protected:
         m_lWriteTimeout = 1;
     }
     void TearDown() override {
-        if (m_iFD >= 0) {
-            close(m_iFD);
-        }
-        m_iFD = -1;
+        EndPort(true);
         m_lReadTimeout = savedReadTimeout;
         m_lWriteTimeout = savedWriteTimeout;
         sigaction(SIGUSR1, &saved, nullptr);

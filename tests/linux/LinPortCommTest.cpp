@@ -7,12 +7,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <csignal>
 #include <cstdlib>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <limits>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Descriptors.h"
@@ -43,10 +49,7 @@ protected:
         ASSERT_TRUE(pty.Ready()) << pty.Error();
     }
     void TearDown() override {
-        if (m_iFD >= 0) {
-            close(m_iFD);
-        }
-        m_iFD = -1;
+        EndPort(true);
         m_bDebug = false;
         StopLog();
         EXPECT_EQ(std::vector<std::string>{}, jni.Problems());
@@ -425,6 +428,152 @@ TEST_F(EntryTraceTest, SerialTimeOutTracesZeroThenEnd) {
                            "ZkPosSo::ReadFromSerialPort --> strRead () 0 ",
                            "ZkPosSo::readData --> iResult 0",
                        }));
+}
+
+// Descriptors no child inherits: a host that starts a program (native code in
+// the same JVM, a Runtime.exec) must not keep the device's line or its one
+// connection after closeDevice.
+bool CloseOnExec(int fd) {
+    int flags = fcntl(fd, F_GETFD);
+    return flags >= 0 && (flags & FD_CLOEXEC) != 0;
+}
+
+TEST_F(LinPortCommTest, EveryDescriptorTheLibraryOpensIsCloseOnExec) {
+    ASSERT_EQ(0, OpenDevice("RS232", pty.SlavePath()));
+    EXPECT_TRUE(CloseOnExec(m_iFD)) << "serial line";
+    zkpos_test::LoopbackPeer peer;
+    ASSERT_TRUE(peer.Ready()) << peer.Error();
+    ASSERT_EQ(0, OpenDevice("Ethernet", "127.0.0.1"));
+    EXPECT_TRUE(CloseOnExec(m_iFD)) << "socket";
+
+    zkpos_test::TemporaryDirectory dir;
+    for (const char* name : {"trace.txt", "trace.dat"}) {
+        std::string path = dir.File(name);
+        ASSERT_TRUE(zkpos_test::WriteFileBytes(path, ""));
+        ASSERT_EQ(0, zkpos_test::TraceInto(path, 5));
+        ASSERT_EQ(0, OpenLogFile());
+        EXPECT_TRUE(CloseOnExec(m_bTxt != 0 ? fileno(m_TextFile) : m_iStreamOut)) << name;
+        EXPECT_EQ(0, CloseLogFile());
+    }
+    zkpos_test::TraceOff();
+}
+
+TEST_F(LinPortCommTest, ChildStartedByTheHostDoesNotKeepTheConnection) {
+    zkpos_test::LoopbackPeer peer;
+    ASSERT_TRUE(peer.Ready()) << peer.Error();
+    ASSERT_EQ(0, OpenDevice("Ethernet", "127.0.0.1"));
+    ASSERT_TRUE(peer.Accept(2000));
+    pid_t child = fork();
+    if (child == 0) {
+        execl("/bin/sleep", "sleep", "6", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(0, CloseDevice());
+    long start = MonotonicMs();
+    EXPECT_EQ("", peer.Receive(1, 4000));
+    EXPECT_LT(MonotonicMs() - start, 2000) << "the device saw the end only when the child left";
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+TEST_F(LinPortCommTest, StringTheVmCannotConvertFailsTheOpenWithNoExceptionLeft) {
+    jni.SetGetStringUTFCharsFails(true);
+    EXPECT_EQ(-1, OpenDevice("RS232", pty.SlavePath()));
+    EXPECT_FALSE(jni.ExceptionPending()) << "no exception reaches the Java side";
+    EXPECT_EQ(1, jni.GetStringUTFCharsCalls()) << "no JNI call meets a pending exception";
+    EXPECT_EQ(-1, m_iFD);
+}
+
+// Java passes 64-bit time-outs; a 32-bit long keeps the most it can hold, and
+// a time-out beyond what the clock counts is a wait without end, never none.
+class TimeOutExtremeTest : public LinPortCommTest, public ::testing::WithParamInterface<jlong> {};
+
+TEST_P(TimeOutExtremeTest, HugeTimeOutWaitsAndNeverWraps) {
+    const jlong seconds = GetParam();
+    SetDeviceTimeout(seconds, seconds);
+    const long kept = seconds > std::numeric_limits<long>::max() ? std::numeric_limits<long>::max()
+                                                                 : static_cast<long>(seconds);
+    EXPECT_EQ(kept, m_lReadTimeout);
+    EXPECT_EQ(kept, m_lWriteTimeout);
+    struct timespec now = WaitStart();
+    Deadline deadline = DeadlineAfter(now, kept, 999999);
+    EXPECT_TRUE(deadline.unlimited || deadline.end.tv_sec > now.tv_sec)
+        << "the deadline wrapped into the past";
+
+    ASSERT_EQ(0, OpenDevice("RS232", pty.SlavePath()));
+    std::atomic<bool> done{false};
+    std::string read;
+    std::thread reader([&] {
+        zkpos_test::TestJniEnv readerJni;
+        jbyteArray data = Java_com_zelkor_jpos_services_LinPortComm_readData(readerJni.Env(),
+                                                                             readerJni.Self(), 0);
+        read = data != nullptr ? readerJni.BytesOf(data) : "(null)";
+        done.store(true);
+    });
+    usleep(1500 * 1000);
+    EXPECT_FALSE(done.load()) << "the read did not wait";
+    ASSERT_TRUE(pty.Send("x"));
+    reader.join();
+    EXPECT_EQ("x", read);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seconds, TimeOutExtremeTest,
+                         ::testing::Values(jlong{2147483648LL}, jlong{4294967297LL},
+                                           std::numeric_limits<jlong>::max()));
+
+// A path is taken as written, even when its name holds "COM1" to "COM4", as
+// the names under /dev/serial/by-id often do.
+TEST_F(LinPortCommTest, DevicePathWithAComNameInsideIsOpenedAsWritten) {
+    zkpos_test::TemporaryDirectory dir;
+    std::string byId = dir.File("usb-FTDI_COM3_Adapter-if00");
+    ASSERT_EQ(0, symlink(pty.SlavePath().c_str(), byId.c_str()));
+    ASSERT_STREQ(byId.c_str(), ConvertPort(byId.c_str()));
+    ASSERT_EQ(0, OpenDevice("RS232", byId));
+    EXPECT_EQ(3, WriteData(jni.MakeByteArray("abc"), 3));
+    EXPECT_EQ("abc", pty.Receive(3, 2000));
+}
+
+// A FIFO at the trace path, with no reader or a reader that never reads,
+// costs the trace lines and nothing else: the open and the calls go on.
+TEST_F(LinPortCommTest, FifoAtTheTracePathNeverHoldsUpThePort) {
+    unlink(kTraceFile);
+    ASSERT_EQ(0, mkfifo(kTraceFile, 0600));
+    std::atomic<bool> done{false};
+    jlong opened = -2;
+    std::thread opener([&] {
+        zkpos_test::TestJniEnv openerJni;
+        opened = Java_com_zelkor_jpos_services_LinPortComm_openDevice(
+            openerJni.Env(), openerJni.Self(), openerJni.MakeString("RS232"),
+            openerJni.MakeString(pty.SlavePath().c_str()), 9600, JNI_TRUE, 5);
+        done.store(true);
+    });
+    long start = MonotonicMs();
+    while (!done.load() && MonotonicMs() - start < 3000) {
+        usleep(10 * 1000);
+    }
+    bool hung = !done.load();
+    // A reader lets an open that hangs go. It never reads, and with it there
+    // the FIFO takes no line either.
+    int reader = open(kTraceFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    opener.join();
+    EXPECT_FALSE(hung) << "openDevice hung on the FIFO";
+    EXPECT_EQ(0, opened);
+    ASSERT_EQ(0, OpenDevice("RS232", pty.SlavePath(), 9600, true, 5));
+    EXPECT_EQ(3, WriteData(jni.MakeByteArray("abc"), 3));
+    EXPECT_EQ("abc", pty.Receive(3, 2000));
+    char line[64];
+    EXPECT_LE(read(reader, line, sizeof line), 0) << "a line went into the FIFO";
+    close(reader);
+    unlink(kTraceFile);
+
+    // A link at the path is followed to the regular file it names.
+    zkpos_test::TemporaryDirectory dir;
+    std::string target = dir.File("kept.txt");
+    ASSERT_EQ(0, symlink(target.c_str(), kTraceFile));
+    ASSERT_EQ(0, OpenDevice("RS232", pty.SlavePath(), 9600, true, 3));
+    EXPECT_FALSE(zkpos_test::ReadLines(target).empty());
+    unlink(kTraceFile);
 }
 
 }  // namespace

@@ -53,10 +53,7 @@ protected:
         m_iFD = -1;
     }
     void TearDown() override {
-        if (m_iFD >= 0) {
-            close(m_iFD);
-        }
-        m_iFD = -1;
+        EndPort(true);
         m_lReadTimeout = savedReadTimeout;
         zkpos_test::TraceOff();
     }
@@ -111,7 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ConvertCase{"COM4COM1", "/dev/ttyS0"}, ConvertCase{"COM5", "COM5"},
                       ConvertCase{"COM9", "COM9"}, ConvertCase{"COM", "COM"},
                       ConvertCase{"com1", "com1"}, ConvertCase{"/dev/ttyUSB0", "/dev/ttyUSB0"},
-                      ConvertCase{"", ""}));
+                      ConvertCase{"/dev/serial/by-id/usb-FTDI_COM3_Adapter-if00",
+                                  "/dev/serial/by-id/usb-FTDI_COM3_Adapter-if00"},
+                      ConvertCase{"/COM1", "/COM1"}, ConvertCase{"", ""}));
 
 TEST_F(SerialPortTest, OpenTracesTheNameAndTheMappedPath) {
     ASSERT_EQ(0, Open());

@@ -4,16 +4,22 @@
 // case works on a file in a temporary directory of its own.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <ctime>
 #include <unistd.h>
 
+#include <atomic>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "Descriptors.h"
 #include "TraceFile.h"
 #include "ZkPosSo.h"
 
@@ -322,14 +328,67 @@ TEST_F(TraceLogTest, DescriptorModeShortWriteDropsTheLineAndClosesTheFile) {
     EXPECT_EQ(nullptr, m_TextFile);
 }
 
-TEST_F(TraceLogTest, TextModeLineThatCannotBeFlushedIsReported) {
-    // The stream takes the line into its buffer; only the close finds the
-    // device full.
-    std::string path = dir.File("full.txt");
-    ASSERT_EQ(0, symlink("/dev/full", path.c_str()));
+// A text-mode log is a regular file: a device or a FIFO at the path (through
+// a link or not) is refused as a file that cannot be opened, while a link to
+// a regular file is followed.
+TEST_F(TraceLogTest, TextModeWritesOnlyToARegularFileAndFollowsLinks) {
+    std::string device = dir.File("full.txt");
+    ASSERT_EQ(0, symlink("/dev/full", device.c_str()));
+    EXPECT_EQ(LOG_OPEN_FAILED, InitLog(device.c_str(), 5, 0));
+    std::string fifo = dir.File("fifo.txt");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_EQ(LOG_OPEN_FAILED, InitLog(fifo.c_str(), 5, 0)) << "with a reader on the FIFO";
+    EXPECT_EQ(0, GetVerbosity());
+    close(reader);
+
+    std::string target = dir.File("target.txt");
+    std::string link = dir.File("link.txt");
+    ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+    ASSERT_EQ(0, InitLog(link.c_str(), 5, 0));
+    EXPECT_EQ(0, PrintLog("ZkPosSo", "f", "kept", 1));
+    EXPECT_EQ(ReadLines(target), std::vector<std::string>{"ZkPosSo::f --> kept"});
+}
+
+// A host that forks while another thread writes a line: the child can trace.
+TEST_F(TraceLogTest, ChildForkedWhileAnotherThreadTracesCanTrace) {
+    std::string path = dir.File("trace.txt");
     ASSERT_EQ(0, InitLog(path.c_str(), 5, 0));
-    EXPECT_EQ(1, m_bTxt);
-    EXPECT_EQ(LOG_LINE_FAILED, PrintLog("ZkPosSo", "f", "lost", 1));
+    std::atomic<bool> stop{false};
+    std::thread tracer([&stop] {
+        while (!stop.load()) {
+            PrintLog("ZkPosSo", "parent", "line", 1);
+        }
+    });
+    const int kChildren = 100;
+    std::vector<pid_t> children;
+    for (int child = 0; child < kChildren; ++child) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            _exit(PrintLog("ZkPosSo", "child", "line", 1) == LOG_OK ? 0 : 1);
+        }
+        ASSERT_GT(pid, 0);
+        children.push_back(pid);
+    }
+    stop.store(true);
+    tracer.join();
+
+    int traced = 0;
+    long deadline = zkpos_test::MonotonicMs() + 10000;
+    for (pid_t pid : children) {
+        int status = 0;
+        pid_t ended = 0;
+        while ((ended = waitpid(pid, &status, WNOHANG)) == 0 &&
+               zkpos_test::MonotonicMs() < deadline) {
+            usleep(10 * 1000);
+        }
+        if (ended == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+        traced += ended == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(kChildren, traced) << "children hung on the log's lock";
 }
 
 TEST_F(TraceLogTest, LogFileFunctionsReportWhatIsNotOpen) {

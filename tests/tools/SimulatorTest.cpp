@@ -9,11 +9,15 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -345,6 +349,97 @@ TEST(SimulatorTest, RefusesUnknownOptionsAndBadNumbers) {
                                                {"--address", "localhost"}}) {
         Simulator simulator(arguments);
         EXPECT_EQ(simulator.ExitStatus(milliseconds(3000)), 2) << arguments[0];
+    }
+}
+
+// What the simulator costs: CPU time (user and system, in clock ticks) and
+// resident memory (KiB), from /proc.
+long CpuTicks(pid_t pid) {
+    char buffer[1024] = {0};
+    const int fd = open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t got = fd >= 0 ? read(fd, buffer, sizeof buffer - 1) : -1;
+    close(fd);
+    const char* end = got > 0 ? std::strrchr(buffer, ')') : nullptr;
+    long utime = -1;
+    long stime = -1;
+    // After the name: state, then fields 4 to 13, then utime and stime.
+    if (end == nullptr ||
+        std::sscanf(end + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &utime,
+                    &stime) != 2) {
+        return -1;
+    }
+    return utime + stime;
+}
+
+long ResidentKib(pid_t pid) {
+    char buffer[4096] = {0};
+    const int fd = open(("/proc/" + std::to_string(pid) + "/status").c_str(), O_RDONLY | O_CLOEXEC);
+    const ssize_t got = fd >= 0 ? read(fd, buffer, sizeof buffer - 1) : -1;
+    close(fd);
+    const char* line = got > 0 ? std::strstr(buffer, "VmRSS:") : nullptr;
+    return line != nullptr ? std::atol(line + 6) : -1;
+}
+
+TEST(SimulatorTest, ClientThatNeverReadsCostsABoundedQueue) {
+    Simulator simulator({"--quiet", "--no-pty"});
+    Client client(simulator.Announced("tcp"));
+    ASSERT_TRUE(client.Connected());
+    // Every ENQ asks for a status byte; the client never takes one.
+    const std::string enquiries(64 * 1024, kEnq[0]);
+    const Clock::time_point until = Clock::now() + milliseconds(3000);
+    while (Clock::now() < until) {
+        if (send(client.Fd(), enquiries.data(), enquiries.size(), MSG_DONTWAIT | MSG_NOSIGNAL) <
+            0) {
+            ASSERT_EQ(errno, EAGAIN) << std::strerror(errno);
+            pollfd room{client.Fd(), POLLOUT, 0};
+            poll(&room, 1, 50);
+        }
+    }
+    const long resident = ResidentKib(simulator.Pid());
+    ASSERT_GT(resident, 0);
+    EXPECT_LT(resident, 64 * 1024) << "KiB resident";
+}
+
+TEST(SimulatorTest, WaitsQuietlyWhenOutOfDescriptors) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &few), 0);
+    Simulator simulator({"--quiet", "--no-pty"});
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    const std::string announced = simulator.Announced("tcp");
+    ASSERT_FALSE(announced.empty());
+    Client first(announced);
+    ASSERT_TRUE(first.Connected());
+
+    // More clients than the simulator has descriptors for, each given a moment
+    // to be taken; those the full accept queue holds back wait there.
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port =
+        htons(static_cast<uint16_t>(std::stoi(announced.substr(announced.rfind(':') + 1))));
+    inet_pton(AF_INET, announced.substr(0, announced.rfind(':')).c_str(), &address.sin_addr);
+    std::vector<int> clients;
+    for (int client = 0; client < 100; ++client) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        clients.push_back(fd);
+        pollfd connected{fd, POLLOUT, 0};
+        poll(&connected, 1, 20);
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    const long before = CpuTicks(simulator.Pid());
+    std::this_thread::sleep_for(milliseconds(3000));
+    const long used = CpuTicks(simulator.Pid()) - before;
+    ASSERT_GE(before, 0);
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK) * 3 / 10) << "ticks in 3 s";
+
+    WriteAll(first.Fd(), kEnq);
+    EXPECT_EQ(ReadFor(first.Fd(), 1, milliseconds(3000)).size(), 1u) << "still serving";
+    for (const int fd : clients) {
+        close(fd);
     }
 }
 

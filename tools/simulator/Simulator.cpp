@@ -43,6 +43,7 @@ struct Line {
     std::string name;
     zkpos::DeviceProtocol protocol;
     std::deque<Answer> pending;      // answers still held back by --delay
+    std::size_t pendingBytes = 0;    // their size
     std::string out;                 // answers due, not yet taken by the kernel
     Clock::time_point drainUntil{};  // a hung-up terminal waits for its reader until then
 
@@ -142,6 +143,7 @@ bool Flush(Line& line) {
 void MoveDueAnswers(Line& line, Clock::time_point now) {
     while (!line.pending.empty() && line.pending.front().due <= now) {
         line.out += line.pending.front().bytes;
+        line.pendingBytes -= line.pending.front().bytes.size();
         line.pending.pop_front();
     }
 }
@@ -167,8 +169,27 @@ bool Receive(Line& line, const zkpos::Behaviour& behaviour) {
     if (!answer.empty()) {
         line.pending.push_back(
             {Clock::now() + std::chrono::milliseconds(behaviour.delayMs), answer});
+        line.pendingBytes += answer.size();
     }
     return true;
+}
+
+// A client that sends and never reads would otherwise make the simulator hold
+// every answer it owes: past this much, the line is not read from until its
+// client has taken some of it.
+constexpr std::size_t kMaxQueuedAnswers = 1 << 20;
+
+bool TakesInput(const Line& line) {
+    return line.out.size() + line.pendingBytes < kMaxQueuedAnswers;
+}
+
+// Out of descriptors, a waiting connection cannot be taken, and the listener
+// stays readable: it is left unwatched for a while instead of being tried in
+// a busy loop.
+constexpr std::chrono::milliseconds kAcceptPause(100);
+
+bool OutOfDescriptors(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
 // A terminal loses what its reader has not taken yet when the master closes,
@@ -238,6 +259,8 @@ int main(int argc, char** argv) {
     const bool limited = options.seconds > 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.seconds);
     long connections = 0;
+    Clock::time_point acceptAgain{};
+    bool starved = false;
     while (g_stopSignal == 0) {
         Clock::time_point now = Clock::now();
         if (limited && now >= deadline) {
@@ -265,11 +288,17 @@ int main(int argc, char** argv) {
         Clock::time_point wake = limited ? deadline : now + std::chrono::hours(1);
         std::vector<pollfd> watched;
         if (listener >= 0) {
-            watched.push_back({listener, POLLIN, 0});
+            // A negative descriptor is not watched; the pause ends the wait.
+            const bool paused = now < acceptAgain;
+            watched.push_back({paused ? -1 : listener, POLLIN, 0});
+            if (paused && acceptAgain < wake) {
+                wake = acceptAgain;
+            }
         }
         for (const Line& line : lines) {
-            watched.push_back(
-                {line.fd, static_cast<short>(POLLIN | (line.out.empty() ? 0 : POLLOUT)), 0});
+            const short events = static_cast<short>((TakesInput(line) ? POLLIN : 0) |
+                                                    (line.out.empty() ? 0 : POLLOUT));
+            watched.push_back({line.fd, events, 0});
             if (!line.pending.empty() && line.pending.front().due < wake) {
                 wake = line.pending.front().due;
             }
@@ -297,9 +326,16 @@ int main(int argc, char** argv) {
                 const int client =
                     accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (client >= 0) {
+                    starved = false;
                     lines.emplace_back(client, false, "tcp#" + std::to_string(++connections),
                                        options.behaviour);
                     Event("client connected", lines.back().name);
+                } else if (OutOfDescriptors(errno)) {
+                    if (!starved) {
+                        Event("out of descriptors: new connections wait", "");
+                    }
+                    starved = true;
+                    acceptAgain = Clock::now() + kAcceptPause;
                 }
             }
             ++index;
@@ -309,7 +345,9 @@ int main(int argc, char** argv) {
                 continue;  // a line accepted in this round; it was not watched yet
             }
             bool keep = true;
-            if (watched[index].revents & (POLLIN | POLLHUP | POLLERR)) {
+            // A line over its cap is only written to; a broken one then shows
+            // in Flush.
+            if ((watched[index].revents & (POLLIN | POLLHUP | POLLERR)) && TakesInput(*line)) {
                 keep = Receive(*line, options.behaviour);
             }
             if (!keep) {
