@@ -6,7 +6,8 @@ set -euo pipefail
 
 packages=(
     cmake g++ make                      # the Linux x86-64 build
-    g++-multilib                        # the i386 build
+    g++-i686-linux-gnu                  # the i386 build (Debian's cross compiler, not g++-multilib,
+                                        # which the other cross compilers remove)
     googletest                          # GoogleTest sources, built with each toolchain
     openjdk-17-jdk-headless             # jni.h, javac and the JVM the tests load the library into
     junit5                              # the JVM test suites
