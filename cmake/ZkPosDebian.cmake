@@ -6,17 +6,20 @@
 # trace file created by postinst and rotated by logrotate. CPack strips the
 # binaries into a -dbgsym package and computes Depends with dpkg-shlibdeps.
 #
-# x86-64 builds the package zkpos (everything); i386 builds zkpos-i386 with
-# libZkPosSo.so alone, for 32-bit JVMs. The two share no file, so both can be
-# installed on one machine.
+# x86-64 builds the package zkpos (everything); each cross build builds
+# zkpos-ARCH with its library alone: zkpos-i386 (libZkPosSo.so in /usr/lib/jni,
+# for 32-bit JVMs), zkpos-arm64 and zkpos-armhf (libZkPosSo64.so and
+# libZkPosSo.so in /usr/lib/TRIPLET/jni, which Debian's JVM of that machine
+# searches). None shares a file with another, so all can be installed on one
+# machine through multiarch.
 set(ZKPOS_DEB_SOURCE ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(ZKPOS_DEB_BUILD ${CMAKE_BINARY_DIR}/debian)
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+if(NOT CMAKE_CROSSCOMPILING)
     set(ZKPOS_DEB_PACKAGE zkpos)
     set(ZKPOS_DEB_ARCHITECTURE amd64)
 else()
-    set(ZKPOS_DEB_PACKAGE zkpos-i386)
-    set(ZKPOS_DEB_ARCHITECTURE i386)
+    # ZKPOS_DEB_ARCHITECTURE comes from the toolchain file.
+    set(ZKPOS_DEB_PACKAGE zkpos-${ZKPOS_DEB_ARCHITECTURE})
 endif()
 
 find_program(ZKPOS_GZIP gzip REQUIRED)
@@ -118,7 +121,7 @@ the Java classes in /usr/share/java/zkpos.jar, the zkpos-console program for
 trying a device by hand or by script, and zkpos-simulator, which plays a
 device on a pseudo-terminal and on TCP. The trace file is writable by group
 dialout.]])
-else()
+elseif(ZKPOS_DEB_ARCHITECTURE STREQUAL i386)
     set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Port library for 32-bit point-of-sale Java services")
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 libZkPosSo.so implements the native methods of
@@ -128,4 +131,14 @@ byte blocks and traces each step to /var/log/ZkPosSoLog.txt.
 
 The Java classes, the console, the simulator and the log rotation come with
 the amd64 package zkpos, which can be installed beside this one.]])
+else()
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Port library for point-of-sale Java services on ${ZKPOS_DEB_ARCHITECTURE}")
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
+lib${ZKPOS_LINUX_LIBRARY_NAME}.so implements the native methods of
+com.zelkor.jpos.services.LinPortComm for JVMs on ${ZKPOS_DEB_ARCHITECTURE}: a Java
+service opens a serial line or a TCP device on port 9100 through it, writes
+and reads raw byte blocks and traces each step to /var/log/ZkPosSoLog.txt.
+
+The Java classes come with the package zkpos or in the all-in-one jar,
+which carries this library too.")
 endif()

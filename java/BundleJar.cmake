@@ -3,6 +3,7 @@
 # manifest included, with the stripped native libraries and their index added.
 # cmake -DJAR=... -DBASE_JAR=... -DOUTPUT=... -DSTAGE=... -DVERSION=...
 #       -DSTRIP=... -DMINGW_STRIP=... -DLINUX_64=... -DLINUX_32=...
+#       -DLINUX_ARM64=... -DARM64_STRIP=... -DLINUX_ARMHF=... -DARMHF_STRIP=...
 #       -DWINDOWS_BUILD=... -DWITH_LINK_LAYER=ON|OFF -P BundleJar.cmake
 set(natives ${STAGE}/com/zelkor/jpos/services/natives)
 file(REMOVE_RECURSE ${STAGE})
@@ -29,6 +30,8 @@ endfunction()
 
 add_library_file(linux-x86-64 ${LINUX_64} ${STRIP})
 add_library_file(linux-x86-32 ${LINUX_32} ${STRIP})
+add_library_file(linux-aarch64 ${LINUX_ARM64} ${ARM64_STRIP})
+add_library_file(linux-armhf ${LINUX_ARMHF} ${ARMHF_STRIP})
 add_library_file(windows-x86-64 ${WINDOWS_BUILD}/windows/ZkPosDll64.dll ${MINGW_STRIP})
 if(WITH_LINK_LAYER)
     set(layer ${WINDOWS_BUILD}/zklink/ZkLink64.dll)

@@ -21,6 +21,9 @@ packages=(
     clang-14 libclang-rt-14-dev         # the fuzz targets (libFuzzer, ASan, UBSan)
     dpkg-dev file lintian help2man logrotate   # the Debian packages and their test
     openjdk-17-jre-headless:i386        # the 32-bit JVM that loads libZkPosSo.so
+    g++-aarch64-linux-gnu g++-arm-linux-gnueabihf   # the aarch64 and armhf builds
+    qemu-user                           # runs the ARM tests and JVMs
+    openjdk-17-jre-headless:arm64 openjdk-17-jre-headless:armhf   # the ARM JVMs the ARM builds are tested in
     maven libmaven-compiler-plugin-java libmaven-resources-plugin-java libexec-maven-plugin-java
                                         # the offline Maven build against the installed artifact
 )
@@ -37,8 +40,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    # The 32-bit JVM comes from the i386 side of the archive.
-    grep -qx i386 <<<"$(dpkg --print-foreign-architectures)" || $sudo dpkg --add-architecture i386
+    # The 32-bit and ARM JVMs come from those sides of the archive.
+    for arch in i386 arm64 armhf; do
+        grep -qx "$arch" <<<"$(dpkg --print-foreign-architectures)" || $sudo dpkg --add-architecture "$arch"
+    done
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi

@@ -6,14 +6,15 @@
 #     zkpos: contents, version, stripped binaries, Depends, the console from
 #     the root against the simulator from the root, the trace file made by
 #     postinst and turned over by the logrotate rule, removal and purge;
-#   package-test.sh i386 VERSION BUILD_DIR SCRATCH_DIR AMD64_BUILD_DIR
-#     zkpos-i386 beside zkpos (built from AMD64_BUILD_DIR): both install into
-#     one root, a 32-bit JVM serves the installed console with the installed
-#     libZkPosSo.so, and removing one leaves the other whole.
+#   package-test.sh i386|arm64|armhf VERSION BUILD_DIR SCRATCH_DIR AMD64_BUILD_DIR
+#     zkpos-ARCH beside zkpos (built from AMD64_BUILD_DIR): both install into
+#     one root, that machine's JVM (the ARM ones under qemu-user) serves the
+#     installed console with the installed library, and removing one leaves
+#     the other whole.
 # Runs inside tests/support/private-run.sh (the simulator takes
 # 127.0.0.1:9100, the library writes /var/log/ZkPosSoLog.txt) and as root,
 # since the packages' files belong to root and the trace file to dialout.
-# Exit status 77: the i386 test found no amd64 build tree to pair with.
+# Exit status 77: a cross build's test found no amd64 build tree to pair with.
 set -uo pipefail
 
 mode=$1
@@ -24,7 +25,7 @@ amd64_build=${5:-}
 
 . "$(dirname "$0")/../support/simulator-session.sh"
 require_private_run
-if [ "$mode" = i386 ] && [ ! -f "$amd64_build/CPackConfig.cmake" ]; then
+if [ "$mode" != amd64 ] && [ ! -f "$amd64_build/CPackConfig.cmake" ]; then
     echo "package-test: no amd64 build tree in $amd64_build to install beside; build the linux-x64 preset first" >&2
     exit 77
 fi
@@ -235,7 +236,20 @@ test_amd64() {
         fail "postinst changed an existing trace file: '$(owner_and_mode "$log")'"
 }
 
-test_i386() {
+# test_beside: the cross build's package (mode i386, arm64 or armhf).
+test_beside() {
+    local arch=$mode library java
+    case $arch in
+    i386) library=usr/lib/jni/libZkPosSo.so java=(/usr/lib/jvm/java-17-openjdk-i386/bin/java) ;;
+    arm64)
+        library=usr/lib/aarch64-linux-gnu/jni/libZkPosSo64.so
+        java=(qemu-aarch64 /usr/lib/jvm/java-17-openjdk-arm64/bin/java)
+        ;;
+    armhf)
+        library=usr/lib/arm-linux-gnueabihf/jni/libZkPosSo.so
+        java=(qemu-arm /usr/lib/jvm/java-17-openjdk-armhf/bin/java)
+        ;;
+    esac
     make_packages "$build" "$scratch/out"
     make_packages "$amd64_build" "$scratch/out-amd64"
     local deb ddeb amd64_deb amd64_ddeb root=$scratch/root
@@ -248,43 +262,43 @@ test_i386() {
     check_lintian "$deb" "$ddeb"
     check_version "$deb"
     check_stripped "$deb" "$ddeb"
-    [ "$(dpkg-deb -f "$deb" Package)" = zkpos-i386 ] || fail "the package is not called zkpos-i386"
-    [ "$(dpkg-deb -f "$deb" Architecture)" = i386 ] || fail "architecture is not i386"
+    [ "$(dpkg-deb -f "$deb" Package)" = "zkpos-$arch" ] || fail "the package is not called zkpos-$arch"
+    [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "architecture is not $arch"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    # Depends must name libc6, which dpkg takes as libc6:i386, not the amd64
-    # compatibility copy libc6-i386.
-    grep -qE '(^|, )libc6 \(>= ' <<<"$depends" && ! grep -qF 'libc6-i386' <<<"$depends" ||
-        fail "Depends does not name the i386 libc6: $depends"
-    grep -q ' \./usr/lib/jni/libZkPosSo\.so$' <<<"$(dpkg-deb -c "$deb")" || fail "libZkPosSo.so is not in the package"
+    # Depends must name libc6, which dpkg takes as libc6:ARCH, not the amd64
+    # compatibility copy libc6-i386 or a cross compiler's libc6-ARCH-cross.
+    grep -qE '(^|, )libc6 \(>= ' <<<"$depends" && ! grep -qE 'libc6-(i386|[a-z0-9]+-cross)' <<<"$depends" ||
+        fail "Depends does not name the $arch libc6: $depends"
+    grep -qF " ./$library" <<<"$(dpkg-deb -c "$deb")" || fail "/$library is not in the package"
 
     # Both architectures in one root, with their debug symbols: dpkg refuses
     # this if any file clashes.
     new_root "$root"
-    dpkg --root="$root" --add-architecture i386 || die "dpkg --add-architecture failed"
+    dpkg --root="$root" --add-architecture "$arch" || die "dpkg --add-architecture failed"
     in_root "$root" --install "$amd64_deb" "$amd64_ddeb" "$deb" "$ddeb" ||
-        die "installing the i386 and amd64 packages together failed:"$'\n'"$(cat "$scratch/dpkg.log")"
+        die "installing the $arch and amd64 packages together failed:"$'\n'"$(cat "$scratch/dpkg.log")"
     [ "$(dpkg-query --root="$root" -W -f '${Package}:${Architecture}=${db:Status-Status} ' | tr ' ' '\n' | sort | xargs)" = \
-        "zkpos-dbgsym:amd64=installed zkpos-i386-dbgsym:i386=installed zkpos-i386:i386=installed zkpos:amd64=installed" ] ||
+        "$(printf '%s\n' "zkpos-$arch-dbgsym:$arch=installed" "zkpos-$arch:$arch=installed" \
+            zkpos-dbgsym:amd64=installed zkpos:amd64=installed | sort | xargs)" ] ||
         fail "not all four packages are installed: $(dpkg --root="$root" -l | tail -n +6)"
     [ "$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")" = "root:dialout 664" ] ||
         fail "the trace file is '$(owner_and_mode "$root/var/log/ZkPosSoLog.txt")'"
 
-    # A 32-bit JVM runs the installed console with the installed 32-bit library
+    # That machine's JVM runs the installed console with the installed library
     # against the installed simulator.
-    local java32=/usr/lib/jvm/java-17-openjdk-i386/bin/java
-    [ -x "$java32" ] || die "no 32-bit JVM at $java32 (scripts/setup.sh installs it)"
+    [ -x "${java[-1]}" ] || die "no $arch JVM at ${java[-1]} (scripts/setup.sh installs it)"
     start_simulator "$root/usr/bin/zkpos-simulator" 120 --no-pty
-    echo_check i386 "$java32" -Dzkpos.library="$root/usr/lib/jni/libZkPosSo.so" \
+    echo_check "$arch" "${java[@]}" -Dzkpos.library="$root/$library" \
         -jar "$root/usr/share/zkpos/zkpos-console.jar"
     grep -qF 'ZkPosSo::openDevice --> m_iDeviceType 2' /var/log/ZkPosSoLog.txt 2>/dev/null ||
-        fail "the installed 32-bit library wrote no trace"
+        fail "the installed $arch library wrote no trace"
 
-    # Purging the i386 package leaves the amd64 one whole, rule and log included.
-    in_root "$root" --purge zkpos-i386-dbgsym zkpos-i386 || fail "dpkg --purge zkpos-i386 failed"
-    [ ! -e "$root/usr/lib/jni/libZkPosSo.so" ] || fail "purge left libZkPosSo.so"
+    # Purging the cross build's package leaves the amd64 one whole, rule and log included.
+    in_root "$root" --purge "zkpos-$arch-dbgsym" "zkpos-$arch" || fail "dpkg --purge zkpos-$arch failed"
+    [ ! -e "$root/$library" ] || fail "purge left /$library"
     for file in usr/lib/jni/libZkPosSo64.so etc/logrotate.d/zkpos var/log/ZkPosSoLog.txt usr/share/doc/zkpos/copyright; do
-        [ -e "$root/$file" ] || fail "purging zkpos-i386 took /$file"
+        [ -e "$root/$file" ] || fail "purging zkpos-$arch took /$file"
     done
     dpkg --root="$root" --audit >"$scratch/audit.out" 2>&1 && [ ! -s "$scratch/audit.out" ] ||
         fail "dpkg --audit: $(cat "$scratch/audit.out")"
@@ -292,7 +306,7 @@ test_i386() {
 
 case $mode in
 amd64) test_amd64 ;;
-i386) test_i386 ;;
+i386 | arm64 | armhf) test_beside ;;
 *) die "unknown mode $mode" ;;
 esac
 

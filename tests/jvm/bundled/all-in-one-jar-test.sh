@@ -5,10 +5,12 @@
 # zkpos-all.jar on the class path, so the library can only come from the jar.
 #   all-in-one-jar-test.sh CASE JAVA JAR_TOOL ALL_JAR PLAIN_JAR EXAMPLE_SOURCE SIMULATOR TAMPERED_LIBRARY
 # Runs inside tests/support/private-run.sh (the simulator takes 127.0.0.1:9100).
+# ZKPOS_EMULATOR, when set, is the qemu-user program that runs JAVA (an ARM JVM).
 set -uo pipefail
 
 case_name=$1
 java=$2
+emulator=${ZKPOS_EMULATOR:-}
 jar_tool=$3
 all_jar=$4
 plain_jar=$5
@@ -37,13 +39,28 @@ version=$(sed -n 's/^version=//p' "$natives/index.properties")
 # A cache folder and a temporary folder of this run's own.
 export XDG_CACHE_HOME=$scratch/cache
 mkdir -p "$scratch/tmp"
-data_model=$("$java" -XshowSettings:properties -version 2>&1 | sed -n 's/^ *sun.arch.data.model = //p')
-if [ "$data_model" = 32 ]; then
-    platform=linux-x86-32 library=libZkPosSo.so
-else
-    platform=linux-x86-64 library=libZkPosSo64.so
-fi
+jvm=("$java")
+[ -z "$emulator" ] || jvm=("$emulator" "$java" -Djdk.lang.Process.launchMechanism=VFORK)
+settings=$("${jvm[@]}" -XshowSettings:properties -version 2>&1)
+case "$(sed -n 's/^ *os.arch = //p' <<<"$settings")/$(sed -n 's/^ *sun.arch.data.model = //p' <<<"$settings")" in
+aarch64/64) platform=linux-aarch64 library=libZkPosSo64.so ;;
+arm/32) platform=linux-armhf library=libZkPosSo.so ;;
+*/32) platform=linux-x86-32 library=libZkPosSo.so ;;
+*) platform=linux-x86-64 library=libZkPosSo64.so ;;
+esac
 extracted=$XDG_CACHE_HOME/zkpos/$version/$platform/$library
+
+# An emulated JVM would spend most of a minute compiling the example in its
+# source launcher: the machine's own javac compiles it once instead.
+main=$example
+if [ -n "$emulator" ]; then
+    mkdir "$scratch/classes"
+    "$(dirname "$jar_tool")/javac" -d "$scratch/classes" -cp "$all_jar" "$example" || {
+        echo "all-in-one-jar-test: cannot compile $example" >&2
+        exit 1
+    }
+    main=$(basename "$example" .java)
+fi
 
 start_simulator "$simulator" 120 --no-pty
 
@@ -51,8 +68,9 @@ start_simulator "$simulator" 120 --no-pty
 run_example() {
     local class_path=$1 message=$2 output=$3
     shift 3
-    timeout 60 "$java" -Djava.io.tmpdir="$scratch/tmp" -Djava.library.path= "$@" \
-        -cp "$class_path" "$example" 127.0.0.1 "$message" >"$output" 2>&1 </dev/null
+    [ "$main" = "$example" ] || class_path=$class_path:$scratch/classes
+    timeout 60 "${jvm[@]}" -Djava.io.tmpdir="$scratch/tmp" -Djava.library.path= "$@" \
+        -cp "$class_path" "$main" 127.0.0.1 "$message" >"$output" 2>&1 </dev/null
 }
 
 expect_reply() {

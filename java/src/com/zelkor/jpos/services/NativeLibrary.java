@@ -39,16 +39,24 @@ final class NativeLibrary {
             return dataModel.equals("32");
         }
         String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
-        return arch.equals("x86") || arch.matches("i[3-6]86");
+        return arch.equals("x86") || arch.matches("i[3-6]86") || arch.equals("arm");
     }
 
     /**
      * The folder of an all-in-one jar that holds the libraries for this OS and data model, or
-     * null when the jar carries none for it (only x86 machines are served).
+     * null when the jar carries none for it (x86 machines, and Linux on aarch64 and 32-bit ARM,
+     * whose JVMs Debian builds for hard float only).
      */
     static String platformFolder(String osName, String osArch, String dataModel) {
         String os = osName == null ? "" : osName.toLowerCase(Locale.ROOT);
         String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
+        boolean linux = os.startsWith("linux");
+        if (linux && arch.equals("aarch64")) {
+            return is32Bit(dataModel, osArch) ? null : "linux-aarch64";
+        }
+        if (linux && arch.equals("arm")) {
+            return is32Bit(dataModel, osArch) ? "linux-armhf" : null;
+        }
         boolean x86 = arch.equals("x86") || arch.matches("i[3-6]86") || arch.equals("amd64")
                 || arch.equals("x86_64");
         if (!x86) {

@@ -50,6 +50,11 @@ final class AsAnotherUser {
             throws IOException, InterruptedException {
         Path copies = readableCopies();
         List<String> command = setpriv(groups);
+        // Under qemu-user the child JVM needs the emulator in front, as this one has.
+        String emulator = System.getProperty("zkpos.emulator", "");
+        if (!emulator.isEmpty()) {
+            command.add(emulator);
+        }
         command.addAll(Arrays.asList(Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
                 "-Dzkpos.library=" + copies.resolve("library.so"),
                 "-cp", copies.resolve("tests.jar") + File.pathSeparator + copies.resolve("zkpos.jar"),

@@ -39,8 +39,13 @@ class NativeLibraryTest {
         assertEquals("linux-x86-64", NativeLibrary.platformFolder("Linux", "x86_64", null));
         assertEquals("windows-x86-64", NativeLibrary.platformFolder("Windows 11", "amd64", "64"));
         assertEquals("windows-x86-32", NativeLibrary.platformFolder("Windows 10", "x86", "32"));
+        assertEquals("linux-aarch64", NativeLibrary.platformFolder("Linux", "aarch64", "64"));
+        assertEquals("linux-armhf", NativeLibrary.platformFolder("Linux", "arm", "32"));
+        assertEquals("linux-armhf", NativeLibrary.platformFolder("Linux", "arm", null));
         // Machines the jar has nothing for.
-        assertNull(NativeLibrary.platformFolder("Linux", "aarch64", "64"));
+        assertNull(NativeLibrary.platformFolder("Linux", "aarch64", "32"));
+        assertNull(NativeLibrary.platformFolder("Windows 11", "aarch64", "64"));
+        assertNull(NativeLibrary.platformFolder("Linux", "ppc64le", "64"));
         assertNull(NativeLibrary.platformFolder("Mac OS X", "x86_64", "64"));
         assertTrue(NativeLibrary.is32Bit("32", "amd64"), "the data model wins over os.arch");
         assertFalse(NativeLibrary.is32Bit(null, "amd64"));

@@ -7,6 +7,9 @@ import java.io.InputStreamReader;
 import java.io.OutputStreamWriter;
 import java.io.Writer;
 import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
 import java.util.concurrent.TimeUnit;
 
 /**
@@ -30,9 +33,14 @@ public final class DevicePeer implements AutoCloseable {
         if (program == null || program.isEmpty()) {
             throw new IllegalStateException("set -Dzkpos.devicePeer=<path of the device-peer program>");
         }
-        String[] command = new String[arguments.length + 1];
-        command[0] = program;
-        System.arraycopy(arguments, 0, command, 1, arguments.length);
+        // A cross-built program runs under the emulator that runs this JVM.
+        List<String> command = new ArrayList<>();
+        String emulator = System.getProperty("zkpos.emulator", "");
+        if (!emulator.isEmpty()) {
+            command.add(emulator);
+        }
+        command.add(program);
+        command.addAll(Arrays.asList(arguments));
         process = new ProcessBuilder(command).redirectError(ProcessBuilder.Redirect.INHERIT).start();
         answers = new BufferedReader(
                 new InputStreamReader(process.getInputStream(), StandardCharsets.US_ASCII));
