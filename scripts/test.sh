@@ -6,7 +6,7 @@
 # Wine, and the fuzz targets for a bounded number of executions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 status=0
 for preset in linux-x64 linux-i386 linux-sanitize linux-tsan windows-x64 linux-fuzz; do
