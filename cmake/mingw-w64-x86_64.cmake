@@ -14,4 +14,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Test programs run under Wine, in a prefix of their own (see tests/support/wine-run.sh).
+# It is named here, not in the test tree, because CMake reads it from the
+# toolchain: gtest_discover_tests and every add_test of a Windows program use it.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/support/wine-run.sh)

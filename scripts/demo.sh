@@ -18,7 +18,7 @@ root_dir=$PWD
 build=$root_dir/build/demo
 
 if [ "${1:-}" != --talk ]; then
-    scripts/setup.sh
+    scripts/setup.sh demo
     log=$root_dir/build/demo.log
     mkdir -p "$root_dir/build"
     echo "demo: building the library, the jars, the console and the simulator (output in build/demo.log)"
@@ -29,12 +29,17 @@ if [ "${1:-}" != --talk ]; then
         exit 1
     fi
     echo "demo: built in $(($(date +%s) - started)) s"
-    if [ "$(id -u)" -eq 0 ] && unshare --mount --net true 2>/dev/null; then
+    if [ "$(id -u)" -ne 0 ]; then
+        why="not root, so no private namespaces"
+    elif refusal=$(unshare --mount --net --propagation private true 2>&1); then
         exec unshare --mount --net --propagation private -- "$0" --talk private
+    else
+        # A chroot whose / is no mount point, or a container without the right, refuses.
+        why="unshare refused the private namespaces (${refusal:-no reason given})"
     fi
     echo
-    echo "demo: not root, so no private namespaces: the simulator needs 127.0.0.1:9100 free,"
-    echo "demo: and the library cannot write /var/log, so the trace part is skipped."
+    echo "demo: $why: the simulator needs 127.0.0.1:9100 free,"
+    echo "demo: and the trace part is skipped, so that the real /var/log is left alone."
     exec "$0" --talk open
 fi
 

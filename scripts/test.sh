@@ -6,7 +6,7 @@
 # Wine, and the fuzz targets for a bounded number of executions.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 
 status=0
 # The cross builds' package tests install beside linux-x64's package, so it comes first.
