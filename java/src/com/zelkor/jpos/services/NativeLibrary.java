@@ -2,7 +2,6 @@
 package com.zelkor.jpos.services;
 
 import java.io.File;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
@@ -43,25 +42,30 @@ final class NativeLibrary {
     }
 
     /**
-     * The folder of an all-in-one jar that holds the libraries for this OS and data model, or
-     * null when the jar carries none for it (only x86 machines are served).
+     * The folder of an all-in-one jar that holds the libraries for this OS and machine, or null
+     * when the jar carries none for it.
      */
     static String platformFolder(String osName, String osArch, String dataModel) {
         String os = osName == null ? "" : osName.toLowerCase(Locale.ROOT);
-        String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
-        boolean x86 = arch.equals("x86") || arch.matches("i[3-6]86") || arch.equals("amd64")
-                || arch.equals("x86_64");
-        if (!x86) {
-            return null;
+        String system = os.startsWith("linux") ? "linux" : os.startsWith("windows") ? "windows" : null;
+        String machine = machineFolder(osArch == null ? "" : osArch.toLowerCase(Locale.ROOT), dataModel);
+        return system == null || machine == null ? null : system + "-" + machine;
+    }
+
+    /** The machine part of the folder's name for os.arch: the one place a new machine is added. */
+    private static String machineFolder(String arch, String dataModel) {
+        switch (arch) {
+            case "amd64":
+            case "x86_64":
+            case "x86":
+            case "i386":
+            case "i486":
+            case "i586":
+            case "i686":
+                return is32Bit(dataModel, arch) ? "x86-32" : "x86-64";
+            default:
+                return null;
         }
-        String bits = is32Bit(dataModel, osArch) ? "x86-32" : "x86-64";
-        if (os.startsWith("linux")) {
-            return "linux-" + bits;
-        }
-        if (os.startsWith("windows")) {
-            return "windows-" + bits;
-        }
-        return null;
     }
 
     /**
@@ -97,43 +101,34 @@ final class NativeLibrary {
         }
         String file = System.mapLibraryName(name);
         if (bundled.carries(file)) {
-            try {
-                for (String companion : companions) {
-                    loadCompanion(companion, bundled);
+            List<String> files = new ArrayList<>();
+            for (String companion : companions) {
+                if (bundled.carries(System.mapLibraryName(companion)) && !loadedByName(companion)) {
+                    files.add(System.mapLibraryName(companion));
                 }
-                Path extracted = bundled.extract(file);
-                System.load(extracted.toString());
+            }
+            files.add(file);
+            try {
+                bundled.load(files, path -> System.load(path.toString()));
                 return;
-            } catch (BundledLibraries.ExtractionException | UnsatisfiedLinkError e) {
-                tried.add("the copy of " + file + " in " + bundled.source() + " ("
-                        + e.getMessage() + ")");
+            } catch (BundledLibraries.ExtractionException e) {
+                tried.add("the copy of " + file + " in " + bundled.source() + " (" + e.getMessage() + ")");
             }
         }
         throw failure(name, tried, first);
     }
 
     /**
-     * A library that the port library needs loaded first. One found on java.library.path
-     * wins (on Windows that path includes PATH, where a device maker's layer is installed);
-     * only then the jar's own copy is used.
+     * Loads a library that the port library needs loaded first, when java.library.path holds
+     * it: one found there wins (on Windows that path includes PATH, where a device maker's layer
+     * is installed); only without it the jar's own copy is used.
      */
-    private static void loadCompanion(String name, BundledLibraries bundled)
-            throws BundledLibraries.ExtractionException {
-        String file = System.mapLibraryName(name);
-        if (!bundled.carries(file)) {
-            return;
-        }
+    private static boolean loadedByName(String companion) {
         try {
-            System.loadLibrary(name);
-            return;
+            System.loadLibrary(companion);
+            return true;
         } catch (UnsatisfiedLinkError e) {
-            // Not installed on this machine: the jar's copy follows.
-        }
-        try {
-            System.load(bundled.extract(file).toString());
-        } catch (UnsatisfiedLinkError e) {
-            throw new BundledLibraries.ExtractionException(
-                    "cannot load the " + file + " it needs: " + e.getMessage());
+            return false;
         }
     }
 
