@@ -173,6 +173,31 @@ public final class SerialDevices {
         return devices;
     }
 
+    /**
+     * Null when the file at path is a terminal: a character device that the kernel lists under
+     * /sys/class/tty, or a pseudo-terminal under /dev/pts (which it lists nowhere); else what
+     * it is instead, for example "a regular file". A missing file is not looked at here.
+     */
+    public String notATerminal(Path path) {
+        Path real;
+        int mode;
+        try {
+            real = path.toRealPath();
+            mode = ((Number) Files.getAttribute(real, "unix:mode")).intValue();
+        } catch (IOException | UnsupportedOperationException e) {
+            return null;
+        }
+        char type = typeLetter(mode);
+        if (type != 'c') {
+            return kindOf(String.valueOf(type));
+        }
+        boolean pseudo = real.getParent() != null && real.getParent().equals(dev.resolve("pts"));
+        if (pseudo || Files.isDirectory(sysClassTty.resolve(real.getFileName().toString()))) {
+            return null;
+        }
+        return "a character device that is no terminal";
+    }
+
     /** The device at path, or null when nothing is there. */
     public Device describe(Path path) {
         try {
