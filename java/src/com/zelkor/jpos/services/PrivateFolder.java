@@ -68,16 +68,13 @@ final class PrivateFolder {
     }
 
     /**
-     * Where a fresh folder is made when every root fails: the temporary folder, but on Windows,
-     * whose only root is the user's own, and when java.io.tmpdir is no absolute path (null).
+     * Where a fresh folder is made when every root fails: the temporary folder. Null on Windows,
+     * whose one root is the user's own, and when java.io.tmpdir is no absolute path.
      */
     static Path freshParent() {
         List<Path> tmp = new ArrayList<>();
-        if (System.getProperty("os.name", "").startsWith("Windows")
-                || !addIfAbsolute(tmp, System.getProperty("java.io.tmpdir"), ".")) {
-            return null;
-        }
-        return tmp.get(0).getParent();
+        boolean windows = System.getProperty("os.name", "").startsWith("Windows");
+        return !windows && addIfAbsolute(tmp, System.getProperty("java.io.tmpdir"), "") ? tmp.get(0) : null;
     }
 
     private static boolean addIfAbsolute(List<Path> roots, String base, String below) {
