@@ -162,7 +162,7 @@ for home in "$other" "$own_home"; do
         wait_for "the history file $own_home/.zkpos_console_history is a link; going on without history" 20
     fi
     wait_for 'zkpos>' 20 && keys 'timeout 3 3' Enter && wait_for 'time-outs: write 3 s' 10
-    keys C-d
+    keys quit Enter
     wait_for 'console exit status 0' 15
 done
 [ "$(cat "$scratch/victim")" = untouched ] || fail "root wrote through a linked history file"

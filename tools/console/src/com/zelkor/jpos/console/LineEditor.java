@@ -68,8 +68,8 @@ final class LineEditor implements Closeable {
                 reader.getHistory().attach(reader);
             } catch (RuntimeException e) {
                 reader.setVariable(LineReader.HISTORY_FILE, null);
-                err.println("zkpos-console: cannot read the history file " + history + " (" + e.getMessage()
-                        + "); going on without history");
+                err.println("zkpos-console: cannot read the history file " + history + ", which holds a line of"
+                        + " another form (" + e + "); going on without history");
             }
         }
         // History expansion would take "!" and "\" out of the text to send.
