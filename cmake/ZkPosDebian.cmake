@@ -3,7 +3,8 @@
 # share/java/zkpos-VERSION.jar with zkpos.jar a link to it, the console's own
 # jar in share/zkpos (it is no library for others), manual pages made from the
 # programs' --help, the copyright and changelog under share/doc/PACKAGE, the
-# trace file created by postinst and rotated by logrotate. CPack strips the
+# trace file created by postinst and rotated by logrotate, both removed with
+# the last package purged. CPack strips the
 # binaries into a -dbgsym package and computes Depends with dpkg-shlibdeps.
 #
 # x86-64 builds the package zkpos (everything); each cross build builds
@@ -87,14 +88,17 @@ endif()
 install(FILES ${ZKPOS_DEB_SOURCE}/copyright ${ZKPOS_DEB_BUILD}/changelog.gz
     DESTINATION share/doc/${ZKPOS_DEB_PACKAGE} COMPONENT doc)
 
-set(ZKPOS_DEB_CONTROL ${ZKPOS_DEB_SOURCE}/postinst)
-if(ZKPOS_DEB_PACKAGE STREQUAL zkpos)
-    # One rule for the one trace file: the i386 package, installed beside
-    # this one, relies on it rather than bringing a second rule.
-    install(FILES ${ZKPOS_DEB_SOURCE}/zkpos.logrotate DESTINATION /etc/logrotate.d
-        RENAME zkpos COMPONENT runtime)
-    list(APPEND ZKPOS_DEB_CONTROL ${ZKPOS_DEB_SOURCE}/conffiles)
-endif()
+# One rule for the one trace file, shared by both packages: each carries it
+# in share/PACKAGE, postinst puts it in /etc/logrotate.d when neither has,
+# postrm removes it (and the trace) with the last package purged.
+install(FILES ${ZKPOS_DEB_SOURCE}/zkpos.logrotate DESTINATION share/${ZKPOS_DEB_PACKAGE}
+    RENAME logrotate COMPONENT runtime)
+# The folder comes along (empty) for a system without logrotate yet; dpkg
+# shares it with logrotate's package and removes it with the last owner.
+file(MAKE_DIRECTORY ${ZKPOS_DEB_BUILD}/logrotate.d)
+install(DIRECTORY ${ZKPOS_DEB_BUILD}/logrotate.d DESTINATION /etc COMPONENT runtime)
+set(ZKPOS_DEB_CONTROL ${ZKPOS_DEB_SOURCE}/postinst ${ZKPOS_DEB_SOURCE}/postrm)
+set(CPACK_ZKPOS_DEB_POSTRM ${ZKPOS_DEB_SOURCE}/postrm)
 
 set(CPACK_PACKAGE_NAME ${ZKPOS_DEB_PACKAGE})
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZKPOS_DEB_ARCHITECTURE})

@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 # Runs in CPack after the packages are made, to mend two things CPack does
 # not do as Debian wants:
-# - it adds a postrm that runs ldconfig for any library under /usr/lib; the
-#   JNI libraries are loaded by path, never through ld.so's cache, so the
-#   script would do nothing of use: drop it;
+# - it puts a postrm that runs ldconfig for any library under /usr/lib in
+#   place of ours; the JNI libraries are loaded by path, never through ld.so's
+#   cache, so that would do nothing of use: ours goes back in its place;
 # - its -dbgsym package lists absolute build paths in md5sums and has no
 #   copyright: write the sums again, make the debug files 0644 as Debian's
 #   own are, and let its doc folder link to that of the package it belongs
@@ -23,6 +23,9 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
         COMMAND_ERROR_IS_FATAL ANY)
     if(package MATCHES "\\.deb$")
         file(REMOVE ${tree}/DEBIAN/postrm)
+        file(COPY_FILE ${CPACK_ZKPOS_DEB_POSTRM} ${tree}/DEBIAN/postrm)
+        file(CHMOD ${tree}/DEBIAN/postrm PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+            GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
         zkpos_repack(${package} ${tree})
     elseif(package MATCHES "\\.ddeb$")
         file(MAKE_DIRECTORY ${tree}/usr/share/doc)

@@ -140,6 +140,34 @@ wait_for 'console exit status 0' 15
 grep -qx 'open tcp 127.0.0.1' <(sed 's/^[0-9]*://' "$scratch/.zkpos_console_history" 2>/dev/null) ||
     fail "the history was not kept in \$HOME/.zkpos_console_history"
 
+# Root with another user's $HOME, whose history file links to a file of theirs,
+# keeps to the password file's home (user.home stands in for it); a malformed
+# history there costs the history, not the console. Then root's own home with
+# a linked history file: no history either.
+other=$scratch/other root_home=$scratch/root-home own_home=$scratch/own-home
+mkdir "$other" "$root_home" "$own_home" && chown 65534 "$other"
+echo untouched >"$scratch/victim"
+ln -s "$scratch/victim" "$other/.zkpos_console_history"
+ln -s "$scratch/victim" "$own_home/.zkpos_console_history"
+echo 'no history line' >"$root_home/.zkpos_console_history"
+for home in "$other" "$own_home"; do
+    # The server ends with its last session: the new one comes first.
+    "${tmux[@]}" rename-session -t console done
+    "${tmux[@]}" new-session -d -s console -x 150 -y 50 \
+        "env HOME=$home JAVA_TOOL_OPTIONS=-Duser.home=$root_home $console; echo \"console exit status \$?\"; sleep 30"
+    "${tmux[@]}" kill-session -t done
+    if [ "$home" = "$other" ]; then
+        wait_for "cannot read the history file $root_home/.zkpos_console_history" 20
+    else
+        wait_for "the history file $own_home/.zkpos_console_history is a link; going on without history" 20
+    fi
+    wait_for 'zkpos>' 20 && keys 'timeout 3 3' Enter && wait_for 'time-outs: write 3 s' 10
+    keys quit Enter
+    wait_for 'console exit status 0' 15
+done
+[ "$(cat "$scratch/victim")" = untouched ] || fail "root wrote through a linked history file"
+[ "$(cat "$root_home/.zkpos_console_history")" = 'no history line' ] || fail "the malformed history was overwritten"
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed" >&2
     exit 1

@@ -189,6 +189,10 @@ mistakes-refused)
     expect_refused "open: the Linux library takes no port in the address ('127.0.0.1:9101'): it always connects to TCP port 9100, so write open tcp 127.0.0.1"
     run_console -e 'send <EXT>'
     expect_refused 'unknown name <EXT>; the names are <NUL> <SOH> <STX> <ETX>'
+    run_console -e 'send <STX >12.50<ETX>'
+    expect_refused '<STX > has blanks in it; write <STX> for the control byte'
+    run_console -e 'send -hex 1b 40'
+    expect_refused "send: '-hex' looks like an option, and the only one is --hex"
     run_console -e 'open tcp 127.0.0.1 --read-timeout 0'
     expect_refused 'open: on TCP a time-out of 0 means no limit: a read waits for ever'
     # A literal angle bracket still goes through, escaped.
@@ -197,11 +201,32 @@ mistakes-refused)
     expect_status 2
     expect_out 'received 12 bytes: <ACK><STX>\<EXT> a<b<ETX>'
     expect_one_error_line 'timeout: on TCP a time-out of 0 means no limit'
+    # A leading blank is sent, and said; a leading dash goes out escaped.
+    run_console -e 'open tcp 127.0.0.1' -e 'send  <STX>\-5<ETX>' -e read
+    expect_status 0
+    expect_out 'sent 5 bytes'
+    expect_out 'received 5 bytes: <ACK><STX>-5<ETX>'
+    expect_err 'warning: the text starts with 1 blank, which is sent too'
     # Confirmed, the time-out of 0 is taken, and on serial it needs no confirmation at all.
     run_console -e 'open tcp 127.0.0.1' -e 'timeout 5 0 --forever' -e 'open tcp 127.0.0.1 --forever'
     expect_status 0
     expect_out 'time-outs: write 5 s, read 0 s'
     expect_out 'opened 127.0.0.1 on bus Ethernet'
+    ;;
+not-a-terminal)
+    # Written as a serial line, a file is overwritten from its first byte.
+    printf 'keep me' >"$scratch/file"
+    mkfifo "$scratch/fifo"
+    for kind in "$scratch/file:a regular file" "$scratch/fifo:a FIFO (named pipe)" \
+        "/dev/null:a character device that is no terminal"; do
+        run_console -e "open serial ${kind%%:*}" -e 'send XYZW'
+        expect_refused "open: ${kind%%:*} is ${kind#*:}, not a serial device"
+    done
+    [ "$(cat "$scratch/file")" = 'keep me' ] || fail "the file was written: $(cat "$scratch/file")"
+    cd "$scratch" || exit 1
+    run_console -e 'open serial com1'
+    expect_refused "open: 'com1' is no port name (COM1 to COM4 are written in capitals)"
+    [ ! -e "$scratch/com1" ] || fail "./com1 was made"
     ;;
 system-console)
     # This run's mount namespace gets a console list that names the simulator's terminal.

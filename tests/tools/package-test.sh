@@ -5,12 +5,14 @@
 #   package-test.sh amd64 VERSION BUILD_DIR SCRATCH_DIR
 #     zkpos: contents, version, stripped binaries, Depends, the console from
 #     the root against the simulator from the root, the trace file made by
-#     postinst and turned over by the logrotate rule, removal and purge;
+#     postinst and turned over by the logrotate rule (on a 0775 /var/log),
+#     removal, and purge, which takes the rule and the trace;
 #   package-test.sh i386|arm64|armhf VERSION BUILD_DIR SCRATCH_DIR AMD64_BUILD_DIR
 #     zkpos-ARCH beside zkpos (built from AMD64_BUILD_DIR): both install into
 #     one root, that machine's JVM (the ARM ones under qemu-user) serves the
-#     installed console with the installed library, and removing one leaves
-#     the other whole.
+#     installed console with the installed library, and purging one leaves the
+#     other whole, trace file and logrotate rule included, until the last is
+#     purged.
 # Runs inside tests/support/private-run.sh (the simulator takes
 # 127.0.0.1:9100, the library writes /var/log/ZkPosSoLog.txt) and as root,
 # since the packages' files belong to root and the trace file to dialout.
@@ -163,7 +165,8 @@ test_amd64() {
     local file
     for file in usr/lib/jni/libZkPosSo64.so usr/share/java/zkpos-$version.jar usr/share/zkpos/zkpos-console.jar \
         usr/bin/zkpos-console usr/bin/zkpos-simulator usr/share/man/man1/zkpos-console.1.gz \
-        usr/share/man/man1/zkpos-simulator.1.gz usr/share/doc/zkpos/copyright etc/logrotate.d/zkpos; do
+        usr/share/man/man1/zkpos-simulator.1.gz usr/share/doc/zkpos/copyright usr/share/zkpos/logrotate \
+        etc/logrotate.d/zkpos; do
         [ -f "$root/$file" ] || fail "/$file is not installed"
     done
     [ "$(readlink "$root/usr/share/java/zkpos.jar")" = "zkpos-$version.jar" ] ||
@@ -180,8 +183,6 @@ test_amd64() {
             fail "the manual page of $page does not show the program's usage"
     done
     grep -qF "/var/log/ZkPosSoLog.txt" "$root/etc/logrotate.d/zkpos" || fail "the logrotate rule names another file"
-    grep -q '^ /etc/logrotate.d/zkpos ' <<<"$(dpkg --root="$root" --status zkpos)" ||
-        fail "/etc/logrotate.d/zkpos is not a conffile"
 
     # postinst made the trace file, writable by the serial ports' group.
     local log=$root/var/log/ZkPosSoLog.txt
@@ -205,7 +206,10 @@ test_amd64() {
     mv "$scratch/moved.so" "$root/usr/lib/jni/libZkPosSo64.so"
 
     # The rule turns the trace over: the old lines move to .1, and the new
-    # file has the rights postinst gives. This /var/log is the private one.
+    # file has the rights postinst gives. This /var/log is the private one,
+    # made group-writable as some systems ship it, which logrotate accepts
+    # only from a rule with a su line.
+    chgrp adm /var/log && chmod 0775 /var/log || die "cannot make the private /var/log 0775 root:adm"
     logrotate --state "$scratch/logrotate.state" --force "$root/etc/logrotate.d/zkpos" \
         >"$scratch/logrotate.out" 2>&1 && [ ! -s "$scratch/logrotate.out" ] ||
         fail "logrotate failed or complained:"$'\n'"$(cat "$scratch/logrotate.out")"
@@ -215,23 +219,24 @@ test_amd64() {
     echo_check rotated "$root/usr/bin/zkpos-console"
     grep -qF 'm_iDeviceType 2' /var/log/ZkPosSoLog.txt || fail "the library did not trace into the new file"
 
-    # Removal keeps the rule (a conffile) and the trace; purge drops the rule
-    # and still keeps the trace, which holds what the services logged.
+    # Removal keeps the rule and the trace; purge removes both, and the
+    # rotated copies.
     echo kept >>"$log"
     in_root "$root" --remove zkpos-dbgsym zkpos || fail "dpkg --remove failed"
     [ -f "$root/etc/logrotate.d/zkpos" ] || fail "removal dropped the logrotate rule"
     [ ! -e "$root/usr/bin/zkpos-console" ] || fail "removal left the console"
+    grep -qx kept "$log" 2>/dev/null || fail "removal touched the trace file"
+    touch "$log.1" "$log.2.gz"
     in_root "$root" --purge zkpos || fail "dpkg --purge failed"
-    [ ! -e "$root/etc/logrotate.d/zkpos" ] || fail "purge left the logrotate rule"
-    grep -qx kept "$log" 2>/dev/null || fail "removal or purge touched the trace file"
     local left
-    left=$(cd "$root" && find usr etc -mindepth 1 2>/dev/null)
+    left=$(cd "$root" && find usr etc var/log -mindepth 1 2>/dev/null)
     [ -z "$left" ] || fail "purge left files: $left"
 
     # Installed again, postinst leaves an existing trace file and its rights
     # as an administrator set them.
-    chmod 0640 "$log"
     in_root "$root" --install "$deb" || fail "installing again failed"
+    chmod 0640 "$log" && echo kept >>"$log"
+    in_root "$root" --install "$deb" || fail "installing once more failed"
     [ "$(owner_and_mode "$log")" = "root:dialout 640" ] && grep -qx kept "$log" ||
         fail "postinst changed an existing trace file: '$(owner_and_mode "$log")'"
 }
@@ -302,6 +307,18 @@ test_beside() {
     done
     dpkg --root="$root" --audit >"$scratch/audit.out" 2>&1 && [ ! -s "$scratch/audit.out" ] ||
         fail "dpkg --audit: $(cat "$scratch/audit.out")"
+
+    # The other way round: purging zkpos leaves zkpos-$arch its trace file and
+    # the rule that rotates it; purging zkpos-$arch then takes both.
+    in_root "$root" --install "$deb" || die "installing zkpos-$arch again failed"
+    in_root "$root" --purge zkpos-dbgsym zkpos || fail "dpkg --purge zkpos failed"
+    for file in etc/logrotate.d/zkpos var/log/ZkPosSoLog.txt "$library"; do
+        [ -e "$root/$file" ] || fail "purging zkpos took /$file from zkpos-$arch"
+    done
+    in_root "$root" --purge "zkpos-$arch" || fail "dpkg --purge zkpos-$arch failed"
+    for file in etc/logrotate.d/zkpos var/log/ZkPosSoLog.txt; do
+        [ ! -e "$root/$file" ] || fail "purging the last package left /$file"
+    done
 }
 
 case $mode in

@@ -63,13 +63,14 @@ if [ -n "$emulator" ]; then
 fi
 
 start_simulator "$simulator" 120 --no-pty
+as_user=()
 
 # Runs the example with the given class path and message; output in $scratch/out.N.
 run_example() {
     local class_path=$1 message=$2 output=$3
     shift 3
     [ "$main" = "$example" ] || class_path=$class_path:$scratch/classes
-    timeout 60 "${jvm[@]}" -Djava.io.tmpdir="$scratch/tmp" -Djava.library.path= "$@" \
+    timeout 60 "${as_user[@]}" "${jvm[@]}" -Djava.io.tmpdir="$scratch/tmp" -Djava.library.path= "$@" \
         -cp "$class_path" "$main" 127.0.0.1 "$message" >"$output" 2>&1 </dev/null
 }
 
@@ -146,13 +147,59 @@ unsafe-folder)
     [ -z "$(ls -A "$XDG_CACHE_HOME/zkpos")" ] || fail "something was extracted into a folder others may write"
     fallback=$scratch/tmp/zkpos-$(id -un)/$version/$platform/$library
     cmp -s "$fallback" "$natives/$platform/$library" || fail "$fallback is not the jar's $library"
+    # Another user made the fallback first: a fresh folder serves, and goes.
+    chown 65534 "$scratch/tmp/zkpos-$(id -un)"
+    rm -f "$fallback"
+    run_example "$all_jar" "fresh" "$scratch/out"
+    expect_reply $? "$scratch/out" "fresh"
+    [ "$(find "$scratch/tmp" -name "$library" | wc -l)" -eq 0 ] || fail "a fresh folder was left behind"
     # With no safe folder at all, the error says so and names what was tried.
-    chmod 777 "$scratch/tmp/zkpos-$(id -un)"
+    chmod 777 "$scratch/tmp"
     run_example "$all_jar" "nowhere" "$scratch/out"
     status=$?
     [ "$status" -ne 0 ] || fail "a JVM loaded a library from folders others may write"
     grep -qF "on java.library.path ()" "$scratch/out" || fail "java.library.path not named in:"$'\n'"$(cat "$scratch/out")"
     grep -qF "may be written by others" "$scratch/out" || fail "the unsafe folders not named in:"$'\n'"$(cat "$scratch/out")"
+    ;;
+hostile-parent)
+    # A folder above the cache that another user owns, or may write, lets
+    # them exchange the checked folder for theirs before the load: the cache
+    # is passed over for the temporary folder.
+    for owner in 65534:755 0:775; do
+        export XDG_CACHE_HOME=$scratch/shared-${owner%:*}/cache
+        mkdir -p "$XDG_CACHE_HOME"
+        chown "${owner%:*}" "$(dirname "$XDG_CACHE_HOME")"
+        chmod "${owner#*:}" "$(dirname "$XDG_CACHE_HOME")"
+        run_example "$all_jar" "not below $owner" "$scratch/out"
+        expect_reply $? "$scratch/out" "not below $owner"
+        [ -z "$(ls -A "$XDG_CACHE_HOME")" ] || fail "extracted below a folder of $owner"
+    done
+    cmp -s "$scratch/tmp/zkpos-$(id -un)/$version/$platform/$library" "$natives/$platform/$library" ||
+        fail "the library was not extracted into the temporary folder"
+    ;;
+no-passwd-entry)
+    # A container's user id that the password file does not know: Java says
+    # user.name and user.home are "?".
+    uid=54321
+    ! getent passwd "$uid" >/dev/null || fail "user id $uid has a password entry here"
+    unset XDG_CACHE_HOME
+    chmod 755 "$scratch" && chmod 1777 "$scratch/tmp"
+    mkdir "$scratch/work" && chown "$uid" "$scratch/work" && cd "$scratch/work" || exit 1
+    as_user=(setpriv --reuid="$uid" --regid="$uid" --clear-groups --)
+    run_example "$all_jar" "as $uid" "$scratch/out"
+    expect_reply $? "$scratch/out" "as $uid"
+    [ -z "$(ls -A "$scratch/work")" ] || fail "folders were made in the working directory: $(ls -A "$scratch/work")"
+    [ -f "$scratch/tmp/zkpos-uid$uid/$version/$platform/$library" ] || fail "not extracted into zkpos-uid$uid"
+    ;;
+full-root)
+    # A full cache, then one mounted noexec: each time the next root serves.
+    mkdir -p "$XDG_CACHE_HOME"
+    for options in size=16k noexec; do
+        mount -t tmpfs -o "$options" zkpos-cache "$XDG_CACHE_HOME" || fail "cannot mount a $options cache"
+        run_example "$all_jar" "past $options" "$scratch/out"
+        expect_reply $? "$scratch/out" "past $options"
+        umount "$XDG_CACHE_HOME"
+    done
     ;;
 what-was-tried)
     # The plain jar carries nothing: its error names java.library.path alone.

@@ -7,6 +7,7 @@ import java.io.OutputStream;
 import java.net.URISyntaxException;
 import java.net.URL;
 import java.nio.file.AtomicMoveNotSupportedException;
+import java.nio.file.DirectoryStream;
 import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
@@ -16,9 +17,12 @@ import java.nio.file.attribute.PosixFileAttributeView;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
+import java.util.ArrayList;
+import java.util.HashSet;
 import java.util.List;
 import java.util.Locale;
 import java.util.Properties;
+import java.util.Set;
 
 /**
  * The native libraries that an all-in-one jar carries, and their extraction.
@@ -56,14 +60,17 @@ final class BundledLibraries {
     private final String platform;
     private final Resources resources;
     private final List<Path> roots;
+    private final Path freshParent;
     private final String source;
 
+    /** {@code freshParent}: where a new folder is made when every root fails; null for none. */
     BundledLibraries(Properties index, String platform, Resources resources, List<Path> roots,
-            String source) {
+            Path freshParent, String source) {
         this.index = index;
         this.platform = platform;
         this.resources = resources;
         this.roots = roots;
+        this.freshParent = freshParent;
         this.source = source;
     }
 
@@ -81,7 +88,7 @@ final class BundledLibraries {
                 System.getProperty("os.arch"), System.getProperty("sun.arch.data.model"));
         return new BundledLibraries(index, platform,
                 path -> BundledLibraries.class.getResourceAsStream(ROOT + path),
-                PrivateFolder.defaultRoots(), jarLocation());
+                PrivateFolder.defaultRoots(), PrivateFolder.freshParent(), jarLocation());
     }
 
     private static String jarLocation() {
@@ -104,13 +111,70 @@ final class BundledLibraries {
         return source;
     }
 
-    /** Returns the private copy of {@code file}, checked against the index, extracting it first if needed. */
-    Path extract(String file) throws ExtractionException {
-        if (!carries(file)) {
-            throw new ExtractionException("the jar carries no " + file + " for " + platform);
+    /** Loads one extracted library into the JVM: {@link System#load} but in tests. */
+    interface Loader {
+        void load(Path file);
+    }
+
+    /**
+     * Extracts {@code files} (each checked against the index) into the first private folder
+     * where all of them load, loads them in this order and returns that folder. A root that is
+     * refused, full, or mounted without the right to run code from it is passed over for the
+     * next; after the last, a folder made new in the temporary folder is tried, unless the
+     * roots were given without one.
+     */
+    Path load(List<String> files, Loader loader) throws ExtractionException {
+        for (String file : files) {
+            if (!carries(file)) {
+                throw new ExtractionException("the jar carries no " + file + " for " + platform);
+            }
         }
+        String version = index.getProperty("version").trim();
+        List<String> refused = new ArrayList<>();
+        Set<String> loaded = new HashSet<>();
+        for (Path root : roots) {
+            try {
+                Path folder = PrivateFolder.createUnder(root, version, platform);
+                loadFrom(folder, files, loaded, loader);
+                return folder;
+            } catch (IOException | ExtractionException | UnsatisfiedLinkError e) {
+                refused.add(e.getMessage());
+            }
+        }
+        if (freshParent != null) {
+            Path folder = null;
+            try {
+                folder = PrivateFolder.createFresh(freshParent);
+                loadFrom(folder, files, loaded, loader);
+                return folder;
+            } catch (IOException | ExtractionException | UnsatisfiedLinkError e) {
+                refused.add(e.getMessage());
+            } finally {
+                // What is loaded stays mapped; the folder, of use to nobody else, goes.
+                removeFresh(folder);
+            }
+        }
+        throw new ExtractionException("no private folder could serve it: " + String.join("; ", refused));
+    }
+
+    private void loadFrom(Path folder, List<String> files, Set<String> loaded, Loader loader)
+            throws IOException, ExtractionException {
+        for (String file : files) {
+            if (loaded.contains(file)) {
+                continue;
+            }
+            Path copy = extractInto(folder, file);
+            try {
+                loader.load(copy);
+            } catch (UnsatisfiedLinkError e) {
+                throw new ExtractionException("cannot load " + copy + " (" + e.getMessage() + ")");
+            }
+            loaded.add(file);
+        }
+    }
+
+    private Path extractInto(Path folder, String file) throws IOException, ExtractionException {
         String expected = index.getProperty(platform + "/" + file).trim().toLowerCase(Locale.ROOT);
-        Path folder = PrivateFolder.create(roots, index.getProperty("version").trim(), platform);
         Path target = folder.resolve(file);
         try {
             if (Files.isRegularFile(target, LinkOption.NOFOLLOW_LINKS)
@@ -123,7 +187,21 @@ final class BundledLibraries {
             }
             return target;
         } catch (IOException e) {
-            throw new ExtractionException("cannot extract it to " + folder + ": " + e);
+            throw new IOException("cannot extract " + file + " to " + folder + ": " + e, e);
+        }
+    }
+
+    private static void removeFresh(Path folder) {
+        if (folder == null) {
+            return;
+        }
+        try (DirectoryStream<Path> entries = Files.newDirectoryStream(folder)) {
+            for (Path entry : entries) {
+                Files.deleteIfExists(entry);
+            }
+            Files.deleteIfExists(folder);
+        } catch (IOException e) {
+            // Left for the temporary folder's own clean-up (Windows keeps a loaded file).
         }
     }
 

@@ -2,7 +2,6 @@
 package com.zelkor.jpos.services;
 
 import java.io.File;
-import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
@@ -43,33 +42,38 @@ final class NativeLibrary {
     }
 
     /**
-     * The folder of an all-in-one jar that holds the libraries for this OS and data model, or
-     * null when the jar carries none for it (x86 machines, and Linux on aarch64 and 32-bit ARM,
-     * whose JVMs Debian builds for hard float only).
+     * The folder of an all-in-one jar that holds the libraries for this OS and machine, or null
+     * when the jar carries none for it (ARM only on Linux, whose JVMs Debian builds for hard
+     * float only).
      */
     static String platformFolder(String osName, String osArch, String dataModel) {
         String os = osName == null ? "" : osName.toLowerCase(Locale.ROOT);
-        String arch = osArch == null ? "" : osArch.toLowerCase(Locale.ROOT);
-        boolean linux = os.startsWith("linux");
-        if (linux && arch.equals("aarch64")) {
-            return is32Bit(dataModel, osArch) ? null : "linux-aarch64";
-        }
-        if (linux && arch.equals("arm")) {
-            return is32Bit(dataModel, osArch) ? "linux-armhf" : null;
-        }
-        boolean x86 = arch.equals("x86") || arch.matches("i[3-6]86") || arch.equals("amd64")
-                || arch.equals("x86_64");
-        if (!x86) {
+        String system = os.startsWith("linux") ? "linux" : os.startsWith("windows") ? "windows" : null;
+        String machine = machineFolder(osArch == null ? "" : osArch.toLowerCase(Locale.ROOT), dataModel);
+        if (system == null || machine == null || (machine.startsWith("a") && !system.equals("linux"))) {
             return null;
         }
-        String bits = is32Bit(dataModel, osArch) ? "x86-32" : "x86-64";
-        if (os.startsWith("linux")) {
-            return "linux-" + bits;
+        return system + "-" + machine;
+    }
+
+    /** The machine part of the folder's name for os.arch: the one place a new machine is added. */
+    private static String machineFolder(String arch, String dataModel) {
+        switch (arch) {
+            case "amd64":
+            case "x86_64":
+            case "x86":
+            case "i386":
+            case "i486":
+            case "i586":
+            case "i686":
+                return is32Bit(dataModel, arch) ? "x86-32" : "x86-64";
+            case "aarch64":
+                return is32Bit(dataModel, arch) ? null : "aarch64";
+            case "arm":
+                return is32Bit(dataModel, arch) ? "armhf" : null;
+            default:
+                return null;
         }
-        if (os.startsWith("windows")) {
-            return "windows-" + bits;
-        }
-        return null;
     }
 
     /**
@@ -105,43 +109,34 @@ final class NativeLibrary {
         }
         String file = System.mapLibraryName(name);
         if (bundled.carries(file)) {
-            try {
-                for (String companion : companions) {
-                    loadCompanion(companion, bundled);
+            List<String> files = new ArrayList<>();
+            for (String companion : companions) {
+                if (bundled.carries(System.mapLibraryName(companion)) && !loadedByName(companion)) {
+                    files.add(System.mapLibraryName(companion));
                 }
-                Path extracted = bundled.extract(file);
-                System.load(extracted.toString());
+            }
+            files.add(file);
+            try {
+                bundled.load(files, path -> System.load(path.toString()));
                 return;
-            } catch (BundledLibraries.ExtractionException | UnsatisfiedLinkError e) {
-                tried.add("the copy of " + file + " in " + bundled.source() + " ("
-                        + e.getMessage() + ")");
+            } catch (BundledLibraries.ExtractionException e) {
+                tried.add("the copy of " + file + " in " + bundled.source() + " (" + e.getMessage() + ")");
             }
         }
         throw failure(name, tried, first);
     }
 
     /**
-     * A library that the port library needs loaded first. One found on java.library.path
-     * wins (on Windows that path includes PATH, where a device maker's layer is installed);
-     * only then the jar's own copy is used.
+     * Loads a library that the port library needs loaded first, when java.library.path holds
+     * it: one found there wins (on Windows that path includes PATH, where a device maker's layer
+     * is installed); only without it the jar's own copy is used.
      */
-    private static void loadCompanion(String name, BundledLibraries bundled)
-            throws BundledLibraries.ExtractionException {
-        String file = System.mapLibraryName(name);
-        if (!bundled.carries(file)) {
-            return;
-        }
+    private static boolean loadedByName(String companion) {
         try {
-            System.loadLibrary(name);
-            return;
+            System.loadLibrary(companion);
+            return true;
         } catch (UnsatisfiedLinkError e) {
-            // Not installed on this machine: the jar's copy follows.
-        }
-        try {
-            System.load(bundled.extract(file).toString());
-        } catch (UnsatisfiedLinkError e) {
-            throw new BundledLibraries.ExtractionException(
-                    "cannot load the " + file + " it needs: " + e.getMessage());
+            return false;
         }
     }
 

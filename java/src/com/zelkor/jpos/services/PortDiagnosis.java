@@ -37,6 +37,8 @@ public final class PortDiagnosis {
         ADDRESS_HAS_PORT,
         /** The host name does not resolve to an IPv4 address. */
         HOST_UNKNOWN,
+        /** No name server answered the lookup of the host name in time. */
+        NAME_SERVER_SILENT,
         /** The host refused the connection to port 9100. */
         CONNECTION_REFUSED,
         /** Nothing answered on port 9100 within the time-out. */
@@ -46,7 +48,9 @@ public final class PortDiagnosis {
         /** The host answers on port 9100 now; the failure was passing or came from the time-out. */
         ANSWERS_NOW,
         /** Tracing is on but this user cannot write the trace file. */
-        TRACE_FILE_NOT_WRITABLE
+        TRACE_FILE_NOT_WRITABLE,
+        /** The check itself failed; its sentence says how. */
+        NOT_CHECKED
     }
 
     private final Finding finding;
@@ -66,7 +70,21 @@ public final class PortDiagnosis {
      * and so does the check here.
      */
     public static PortDiagnosis afterFailedOpen(String deviceBus, String portName, long writeTimeoutSeconds) {
-        String name = portName == null ? "" : portName;
+        try {
+            return diagnose(deviceBus, portName == null ? "" : portName, writeTimeoutSeconds);
+        } catch (RuntimeException e) {
+            return notChecked(e);
+        }
+    }
+
+    private static PortDiagnosis diagnose(String deviceBus, String name, long writeTimeoutSeconds) {
+        if (name.indexOf('\0') >= 0) {
+            // The library gets the name through JNI, where a NUL becomes two other bytes: no
+            // device or host is ever named so.
+            return new PortDiagnosis("RS232".equals(deviceBus) ? Finding.NO_SUCH_DEVICE : Finding.HOST_UNKNOWN,
+                    "The port name \"" + name.replace("\0", "\\0") + "\" holds a NUL character, which no "
+                    + "device or host name holds.", List.of("check where the service takes the port name from"));
+        }
         // The library's rule: "RS232" exactly is a serial line, every other bus is TCP.
         if ("RS232".equals(deviceBus)) {
             return SerialDiagnosis.diagnose(name, SerialDevices.ofThisMachine(), UnixAccount.current());
@@ -87,7 +105,17 @@ public final class PortDiagnosis {
      * this once, since a trace the library cannot write is silently lost.
      */
     public static PortDiagnosis checkTraceFile() {
-        return TraceFileDiagnosis.check(TraceFileDiagnosis.FILE, UnixAccount.current());
+        try {
+            return TraceFileDiagnosis.check(TraceFileDiagnosis.FILE, UnixAccount.current());
+        } catch (RuntimeException e) {
+            return notChecked(e);
+        }
+    }
+
+    // A diagnosis explains a failure; it must never become a second one in the caller.
+    private static PortDiagnosis notChecked(RuntimeException e) {
+        return new PortDiagnosis(Finding.NOT_CHECKED, "The check of the port could not be made: " + e + ".",
+                List.of());
     }
 
     public Finding finding() {

@@ -71,13 +71,12 @@ public final class SerialDevices {
         private final boolean usable;
         private final boolean systemConsole;
 
-        Device(Path path, PosixFileAttributes attributes, long groupId, boolean systemConsole) {
+        Device(Path path, PosixFileAttributes attributes, long groupId, int unixMode, boolean systemConsole) {
             this.path = path;
             this.owner = attributes.owner().getName();
             this.group = attributes.group().getName();
             this.groupId = groupId;
-            this.mode = (attributes.isOther() ? "c" : attributes.isDirectory() ? "d" : "-")
-                    + PosixFilePermissions.toString(attributes.permissions());
+            this.mode = typeLetter(unixMode) + PosixFilePermissions.toString(attributes.permissions());
             this.usable = Files.isReadable(path) && Files.isWritable(path);
             this.systemConsole = systemConsole;
         }
@@ -121,6 +120,27 @@ public final class SerialDevices {
         }
     }
 
+    // The file types of stat(2), in the letters ls shows them with.
+    private static final int[] FILE_TYPES = {0140000, 0120000, 0100000, 0060000, 0040000, 0020000, 0010000};
+    private static final String TYPE_LETTERS = "sl-bdcp";
+    private static final String[] TYPE_NAMES = {"a socket", "a link", "a regular file", "a block device",
+        "a directory", "a character device", "a FIFO (named pipe)"};
+
+    private static char typeLetter(int unixMode) {
+        for (int i = 0; i < FILE_TYPES.length; i++) {
+            if ((unixMode & 0170000) == FILE_TYPES[i]) {
+                return TYPE_LETTERS.charAt(i);
+            }
+        }
+        return '?';
+    }
+
+    /** What a mode as ls shows it stands for: "a FIFO (named pipe)" for "prw-r--r--". */
+    public static String kindOf(String mode) {
+        int type = mode.isEmpty() ? -1 : TYPE_LETTERS.indexOf(mode.charAt(0));
+        return type < 0 ? "a file of an unknown type" : TYPE_NAMES[type];
+    }
+
     /** The serial devices that exist: /dev/ttyS* with a port behind it, /dev/ttyUSB*, /dev/ttyACM*, /dev/serial/by-id/*. */
     public List<Device> list() {
         List<Device> devices = new ArrayList<>();
@@ -153,12 +173,38 @@ public final class SerialDevices {
         return devices;
     }
 
+    /**
+     * Null when the file at path is a terminal: a character device that the kernel lists under
+     * /sys/class/tty, or a pseudo-terminal under /dev/pts (which it lists nowhere); else what
+     * it is instead, for example "a regular file". A missing file is not looked at here.
+     */
+    public String notATerminal(Path path) {
+        Path real;
+        int mode;
+        try {
+            real = path.toRealPath();
+            mode = ((Number) Files.getAttribute(real, "unix:mode")).intValue();
+        } catch (IOException | UnsupportedOperationException e) {
+            return null;
+        }
+        char type = typeLetter(mode);
+        if (type != 'c') {
+            return kindOf(String.valueOf(type));
+        }
+        boolean pseudo = real.getParent() != null && real.getParent().equals(dev.resolve("pts"));
+        if (pseudo || Files.isDirectory(sysClassTty.resolve(real.getFileName().toString()))) {
+            return null;
+        }
+        return "a character device that is no terminal";
+    }
+
     /** The device at path, or null when nothing is there. */
     public Device describe(Path path) {
         try {
             PosixFileAttributes attributes = Files.readAttributes(path, PosixFileAttributes.class);
             long gid = ((Number) Files.getAttribute(path, "unix:gid")).longValue();
-            return new Device(path, attributes, gid, isSystemConsole(path));
+            int mode = ((Number) Files.getAttribute(path, "unix:mode")).intValue();
+            return new Device(path, attributes, gid, mode, isSystemConsole(path));
         } catch (IOException | UnsupportedOperationException e) {
             return null;
         }

@@ -44,7 +44,8 @@ final class SerialDiagnosis {
                     + " names it");
         }
         if (!device.mode().startsWith("c")) {
-            facts.add(path + " is not a character device, so it is no serial port");
+            facts.add(path + " is " + SerialDevices.kindOf(device.mode()) + ", not a character device, so it is no "
+                    + "serial port");
         }
         return new PortDiagnosis(PortDiagnosis.Finding.SERIAL_UNEXPLAINED,
                 path + " exists and " + account.name() + " may open it, yet the open failed.", facts);
@@ -74,8 +75,13 @@ final class SerialDiagnosis {
         String group = device.group();
         facts.add(device.path() + " is " + device.owner() + ":" + group + " " + device.mode());
         boolean groupMayUse = device.mode().length() >= 7 && device.mode().startsWith("rw", 4);
+        // Group root opens far more than this port, group tty every user's terminal: neither is
+        // a way in for a service, whatever the mode says.
+        boolean portGroup = device.groupId() != 0 && !group.equals("tty");
         if (device.owner().equals(user)) {
             facts.add(user + " owns it but the owner may not read and write it: chmod u+rw " + device.path());
+        } else if (!portGroup || (!groupMayUse && !account.holdsGroup(device.groupId()))) {
+            facts.addAll(whoHolds(device));
         } else if (account.holdsGroup(device.groupId())) {
             facts.add(user + " is in the group " + group + (groupMayUse ? "" : ", but the group may not read and write it"));
             if (!groupMayUse) {
@@ -96,5 +102,24 @@ final class SerialDiagnosis {
         }
         return new PortDiagnosis(PortDiagnosis.Finding.PERMISSION_DENIED,
                 "The user " + user + " may not open " + device.path() + ".", facts);
+    }
+
+    /** Who has the device, when no group of it is a way in. */
+    private static List<String> whoHolds(SerialDevices.Device device) {
+        List<String> facts = new ArrayList<>();
+        if (device.systemConsole()) {
+            facts.add(device.path() + " is the system console: the kernel writes its messages on it");
+        }
+        List<String> holders = PortHolders.of(device.path()).holders();
+        if (!holders.isEmpty()) {
+            facts.add("it is open in " + String.join(", ", holders));
+        }
+        if (device.group().equals("tty")) {
+            facts.add("the group tty marks a terminal of a login or a getty, not a port for a service");
+        }
+        facts.add("only " + (device.owner().equals("root") ? "root" : "root and " + device.owner())
+                + " may open it; a port meant for a service is given to its group by a udev rule with "
+                + "GROUP=\"dialout\", MODE=\"0660\"");
+        return facts;
     }
 }

@@ -3,6 +3,7 @@ package com.zelkor.jpos.services;
 
 import java.io.IOException;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.attribute.PosixFileAttributes;
@@ -17,13 +18,21 @@ final class TraceFileDiagnosis {
     private TraceFileDiagnosis() {}
 
     static PortDiagnosis check(Path file, UnixAccount account) {
-        boolean exists = Files.exists(file);
+        boolean exists = Files.exists(file, LinkOption.NOFOLLOW_LINKS);
         Path directory = file.toAbsolutePath().getParent();
+        String user = account.name();
+        List<String> facts = new ArrayList<>();
+        // The library appends to whatever the name leads to: only a regular file takes a trace.
+        if (exists && !Files.isRegularFile(file)) {
+            String kind = Files.isSymbolicLink(file) && !Files.exists(file) ? "a link to nothing"
+                    : Files.isDirectory(file) ? "a directory" : "no regular file";
+            facts.add("remove it, as root, so that the library or the package makes a regular file there");
+            return new PortDiagnosis(PortDiagnosis.Finding.TRACE_FILE_NOT_WRITABLE,
+                    "Tracing is on, but " + file + " is " + kind + ", so no trace is written.", facts);
+        }
         if (exists ? Files.isWritable(file) : Files.isWritable(directory)) {
             return null;
         }
-        String user = account.name();
-        List<String> facts = new ArrayList<>();
         Path shown = exists ? file : directory;
         try {
             PosixFileAttributes attributes = Files.readAttributes(shown, PosixFileAttributes.class);

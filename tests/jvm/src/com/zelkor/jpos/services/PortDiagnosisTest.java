@@ -10,6 +10,7 @@ import com.zelkor.jpos.testdevice.DevicePeer;
 import java.io.BufferedReader;
 import java.io.IOException;
 import java.io.InputStreamReader;
+import java.net.DatagramSocket;
 import java.net.InetAddress;
 import java.net.InetSocketAddress;
 import java.net.ServerSocket;
@@ -145,6 +146,17 @@ class PortDiagnosisTest {
             assertHas(output, "finding PERMISSION_DENIED");
             assertHas(output, "nobody is in the group dialout, but the group may not read and write it");
             assertHas(output, "chmod g+rw " + slave);
+
+            // Groups that are no way in: root (a device only root may open) and tty (a getty line).
+            String[][] noGroupAdvice = {{"root", "rw-------", "only root may open it"},
+                {"tty", "rw--w----", "the group tty marks a terminal of a login or a getty"}};
+            for (String[] c : noGroupAdvice) {
+                setOwnership(slave, "root", c[0], c[1]);
+                output = AsAnotherUser.diagnose(new int[0], "RS232", slave.toString(), 5, 0);
+                assertHas(output, "finding PERMISSION_DENIED");
+                assertHas(output, c[2]);
+                assertFalse(output.contains("usermod") || output.contains("SupplementaryGroups"), output);
+            }
 
             // In the group and the group may: the open works and nothing needs explaining.
             setOwnership(slave, "root", "dialout", "rw-rw----");
@@ -320,6 +332,18 @@ class PortDiagnosisTest {
 
             PortDiagnosis poll = PortDiagnosis.afterFailedOpen("Ethernet", "127.0.0.1", 0);
             assertHas(factsOf(poll), "makes the connect a poll");
+
+            // The kernel's retries end before a long time-out: still no answer, never "refused".
+            Path retries = Paths.get("/proc/sys/net/ipv4/tcp_syn_retries");
+            String saved = Files.readString(retries);
+            Files.writeString(retries, "1");
+            try {
+                PortDiagnosis dropped = PortDiagnosis.afterFailedOpen("Ethernet", "127.0.0.1", 30);
+                assertEquals(PortDiagnosis.Finding.NO_ANSWER, dropped.finding(), dropped.toString());
+                assertHas(dropped.sentence(), "timed out");
+            } finally {
+                Files.writeString(retries, saved);
+            }
         } finally {
             for (Socket socket : queued) {
                 socket.close();
@@ -335,5 +359,53 @@ class PortDiagnosisTest {
             assertEquals(PortDiagnosis.Finding.ANSWERS_NOW, diagnosis.finding());
             assertHas(factsOf(diagnosis), "localhost is 127.0.0.1");
         }
+    }
+
+    @Test
+    void silentNameServerIsToldApartFromAnUnknownName(@TempDir Path scratch) throws Exception {
+        // A name server on this namespace's loopback that takes every question and answers none.
+        try (DatagramSocket silent = new DatagramSocket(new InetSocketAddress("127.0.0.1", 53))) {
+            assertTrue(silent.isBound());
+            Path resolvConf = scratch.resolve("resolv.conf");
+            Files.writeString(resolvConf, "nameserver 127.0.0.1\n");
+            assertEquals(0, run("mount", "--bind", resolvConf.toString(), "/etc/resolv.conf"));
+            try {
+                PortDiagnosis diagnosis = PortDiagnosis.afterFailedOpen("Ethernet", "printer.zkpos-test.example", 5);
+                assertEquals(PortDiagnosis.Finding.NAME_SERVER_SILENT, diagnosis.finding(), diagnosis.toString());
+                assertHas(diagnosis.sentence(), "No name server answered for \"printer.zkpos-test.example\"");
+            } finally {
+                run("umount", "/etc/resolv.conf");
+            }
+        }
+    }
+
+    @Test
+    void everyInputGetsASentence() {
+        PortDiagnosis nul = PortDiagnosis.afterFailedOpen("RS232", "/dev/ttyS0\0x", 5);
+        assertEquals(PortDiagnosis.Finding.NO_SUCH_DEVICE, nul.finding());
+        assertHas(nul.sentence(), "holds a NUL character");
+        assertEquals(PortDiagnosis.Finding.HOST_UNKNOWN,
+                PortDiagnosis.afterFailedOpen("Ethernet", "host\0", 5).finding());
+        PortDiagnosis forever = PortDiagnosis.afterFailedOpen("Ethernet", "127.0.0.1", Long.MAX_VALUE);
+        assertEquals(PortDiagnosis.Finding.CONNECTION_REFUSED, forever.finding(), forever.toString());
+    }
+
+    @Test
+    void fileTypesAreReadNotGuessed(@TempDir Path scratch) throws Exception {
+        Path fifo = scratch.resolve("fifo");
+        assertEquals(0, run("mkfifo", fifo.toString()));
+        SerialDevices.Device device = SerialDevices.ofThisMachine().describe(fifo);
+        assertTrue(device.mode().startsWith("p"), device.mode());
+        assertHas(factsOf(SerialDiagnosis.diagnose(fifo.toString(), SerialDevices.ofThisMachine(),
+                UnixAccount.current())), fifo + " is a FIFO (named pipe), not a character device");
+        // The trace path must be a regular file, or absent in a writable folder.
+        Path directory = Files.createDirectory(scratch.resolve("trace-directory"));
+        Path broken = Files.createSymbolicLink(scratch.resolve("trace-link"), scratch.resolve("gone"));
+        for (Path trace : List.of(directory, broken)) {
+            PortDiagnosis diagnosis = TraceFileDiagnosis.check(trace, UnixAccount.current());
+            assertTrue(diagnosis != null && diagnosis.finding() == PortDiagnosis.Finding.TRACE_FILE_NOT_WRITABLE,
+                    trace + " passed as a trace file");
+        }
+        assertNull(TraceFileDiagnosis.check(scratch.resolve("absent"), UnixAccount.current()));
     }
 }

@@ -12,8 +12,10 @@ import java.util.regex.Pattern;
  * <p>Escapes: the ASCII control names in angle brackets ({@code <STX>}, {@code <ETX>},
  * {@code <ENQ>}, {@code <ACK>}, {@code <NAK>}, {@code <CR>}, {@code <LF>}, ... any letter
  * case), {@code \xHH} for any byte, {@code \r \n \t}, {@code \\} for a backslash and
- * {@code \<} for an angle bracket that would otherwise start a name; a word in angle brackets
- * that is no control name is refused rather than sent as text. Other characters up to
+ * {@code \<} for an angle bracket that would otherwise start a name, {@code \-} for a dash
+ * (the text may not start with a bare one, which {@code send} takes for a mistyped option); a
+ * word in angle brackets that is no control name, or one only by its blanks, is refused rather
+ * than sent as text. Other characters up to
  * U+00FF are sent as one byte each (ISO-8859-1).
  */
 final class Bytes {
@@ -41,6 +43,11 @@ final class Bytes {
                     continue;
                 }
                 // A typo in a name must not go out as text and leave a frame open.
+                String squeezed = name.replaceAll("\\s", "");
+                if (!squeezed.equals(name) && controlCode(squeezed) >= 0) {
+                    throw bad("<" + name + "> has blanks in it; write <" + squeezed.toUpperCase(Locale.ROOT)
+                            + "> for the control byte, or \\< for a '<' that starts no name");
+                }
                 if (NAME_LIKE.matcher(name).matches()) {
                     throw bad("unknown name <" + name + ">; the names are <" + String.join("> <", CONTROL_NAMES)
                             + "> <DEL>; write \\< for a '<' that starts no name");
@@ -66,7 +73,8 @@ final class Bytes {
                     case 't': out.write('\t'); break;
                     case '\\': out.write('\\'); break;
                     case '<': out.write('<'); break;
-                    default: throw bad("unknown escape \\" + e + " (use \\xHH, \\r, \\n, \\t, \\\\ or \\<)");
+                    case '-': out.write('-'); break;
+                    default: throw bad("unknown escape \\" + e + " (use \\xHH, \\r, \\n, \\t, \\\\, \\< or \\-)");
                 }
                 i += 2;
             } else {

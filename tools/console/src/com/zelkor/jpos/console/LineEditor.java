@@ -4,6 +4,9 @@ package com.zelkor.jpos.console;
 import com.zelkor.jpos.services.SerialDevices;
 import java.io.Closeable;
 import java.io.IOException;
+import java.io.PrintStream;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.util.List;
 import org.jline.keymap.KeyMap;
@@ -39,7 +42,7 @@ final class LineEditor implements Closeable {
     }
 
     /** Opens the editor on this process's terminal; {@code onInterrupt} runs on Ctrl-C during a command. */
-    static LineEditor open(List<String> buses, Runnable onInterrupt) throws IOException {
+    static LineEditor open(List<String> buses, Runnable onInterrupt, PrintStream err) throws IOException {
         Terminal terminal = TerminalBuilder.builder().system(true).nativeSignals(true)
                 .signalHandler(signal -> {
                     if (signal == Terminal.Signal.INT) {
@@ -54,19 +57,57 @@ final class LineEditor implements Closeable {
         parser.setEscapeChars(new char[0]);
         LineReaderBuilder builder = LineReaderBuilder.builder().terminal(terminal).appName("zkpos-console")
                 .parser(parser).completer((lineReader, line, candidates) -> complete(buses, line, candidates));
-        // $HOME first, as shells do; Java's user.home comes from the password file alone.
-        String home = System.getenv("HOME");
-        if (home == null || home.isEmpty()) {
-            home = System.getProperty("user.home");
-        }
-        if (home != null && !home.isEmpty()) {
-            builder.variable(LineReader.HISTORY_FILE, Paths.get(home, ".zkpos_console_history"));
+        Path history = historyFile(err);
+        if (history != null) {
+            builder.variable(LineReader.HISTORY_FILE, history);
         }
         LineReader reader = builder.build();
+        if (history != null) {
+            try {
+                // Read now, not at the first prompt, where a malformed line would end the console.
+                reader.getHistory().attach(reader);
+            } catch (RuntimeException e) {
+                reader.setVariable(LineReader.HISTORY_FILE, null);
+                err.println("zkpos-console: cannot read the history file " + history + ", which holds a line of"
+                        + " another form (" + e + "); going on without history");
+            }
+        }
         // History expansion would take "!" and "\" out of the text to send.
         reader.setOpt(LineReader.Option.DISABLE_EVENT_EXPANSION);
         bindEditingKeys(reader.getKeyMaps().get(LineReader.EMACS));
         return new LineEditor(terminal, reader);
+    }
+
+    /**
+     * $HOME/.zkpos_console_history, as shells find their history, or null for none. Root takes
+     * $HOME only when root owns it: with another user's $HOME (sudo -E) it would append to
+     * whatever that user made the file, a link included; root then uses the home of the
+     * password file, and never a history file that is a link.
+     */
+    private static Path historyFile(PrintStream err) {
+        String home = System.getenv("HOME");
+        boolean root = ownerOf(Paths.get("/proc/self")) == 0;
+        if (home == null || home.isEmpty() || !Paths.get(home).isAbsolute()
+                || (root && ownerOf(Paths.get(home)) != 0)) {
+            home = System.getProperty("user.home");
+        }
+        if (home == null || !Paths.get(home).isAbsolute()) {
+            return null;
+        }
+        Path file = Paths.get(home, ".zkpos_console_history");
+        if (root && Files.isSymbolicLink(file)) {
+            err.println("zkpos-console: the history file " + file + " is a link; going on without history");
+            return null;
+        }
+        return file;
+    }
+
+    private static long ownerOf(Path path) {
+        try {
+            return ((Number) Files.getAttribute(path, "unix:uid")).longValue();
+        } catch (IOException | UnsupportedOperationException | IllegalArgumentException e) {
+            return -1;
+        }
     }
 
     /**

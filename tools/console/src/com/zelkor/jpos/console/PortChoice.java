@@ -6,6 +6,7 @@ import java.nio.file.Paths;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Locale;
+import java.util.regex.Pattern;
 
 /**
  * What a person asks {@code open} for, checked before it reaches the library: the library
@@ -15,6 +16,7 @@ import java.util.Locale;
 final class PortChoice {
     /** The speeds the Linux library sets; any other runs the line at 19200. */
     static final List<Integer> LINUX_BAUD_RATES = Arrays.asList(9600, 19200, 38400, 57600);
+    private static final Pattern COM_IN_SMALL_LETTERS = Pattern.compile("(?i)com[1-4]");
 
     final String bus;
     final String portName;
@@ -37,8 +39,9 @@ final class PortChoice {
         String bus = busName(windows, typedBus);
         if (bus.equals("RS232")) {
             int baud = typedBaud == null ? 9600 : baud(windows, typedBaud);
-            if (!windows) {
-                checkNotTheSystemConsole(portName, force);
+            if (!windows && !force) {
+                checkIsATerminal(portName);
+                checkNotTheSystemConsole(portName);
             }
             return new PortChoice(bus, portName, baud);
         }
@@ -91,9 +94,29 @@ final class PortChoice {
         return baud;
     }
 
-    private static void checkNotTheSystemConsole(String portName, boolean force) throws CommandError {
+    /**
+     * The library opens any path it is given as a serial line and writes to it: a file from its
+     * first byte, "com1" as ./com1. Only a terminal device goes through; a path that does not
+     * exist is left to the library, whose failure the diagnosis explains.
+     */
+    private static void checkIsATerminal(String portName) throws CommandError {
         String path = SerialDevices.libraryPath(portName);
-        if (!force && SerialDevices.ofThisMachine().isSystemConsole(Paths.get(path).toAbsolutePath())) {
+        if (path.equals(portName) && COM_IN_SMALL_LETTERS.matcher(portName).matches()) {
+            String com = portName.toUpperCase(Locale.ROOT);
+            throw bad("open: '" + portName + "' is no port name (COM1 to COM4 are written in capitals): the library"
+                    + " would open the file ./" + portName + ". Write " + com + " for "
+                    + SerialDevices.libraryPath(com) + ", or add --force to open ./" + portName);
+        }
+        String kind = SerialDevices.ofThisMachine().notATerminal(Paths.get(path).toAbsolutePath());
+        if (kind != null) {
+            throw bad("open: " + path + " is " + kind + ", not a serial device; the library would write into it."
+                    + " Add --force if it really is one");
+        }
+    }
+
+    private static void checkNotTheSystemConsole(String portName) throws CommandError {
+        String path = SerialDevices.libraryPath(portName);
+        if (SerialDevices.ofThisMachine().isSystemConsole(Paths.get(path).toAbsolutePath())) {
             throw bad("open: " + path + (path.equals(portName) ? "" : " (" + portName + ")")
                     + " is the system console of this machine; opening it at 7 data bits, odd parity"
                     + " and RTS/CTS takes the console away. Add --force if the device really is there");

@@ -115,7 +115,7 @@ public final class ZkPosConsole {
     private int runInteractive() throws IOException {
         LineEditor editor;
         try {
-            editor = LineEditor.open(PortChoice.busNames(windows), () -> interrupted.set(true));
+            editor = LineEditor.open(PortChoice.busNames(windows), () -> interrupted.set(true), err);
         } catch (LinkageError | IOException e) {
             // Without JLine the prompt still works, only without editing: on a Linux terminal
             // every key, arrows included, then goes into the line as typed. The Windows console
@@ -250,11 +250,21 @@ public final class ZkPosConsole {
 
     private void send(String rest) throws CommandError {
         String text = rest;
+        String word = text.strip().split("\\s+", 2)[0];
         byte[] data;
-        if (text.strip().startsWith("--hex")) {
+        if (word.startsWith("--hex")) {
             data = Bytes.parseHex(text.strip().substring("--hex".length()));
+        } else if (word.startsWith("-")) {
+            // A mistyped option would otherwise go to the device as text.
+            throw bad("send: '" + word + "' looks like an option, and the only one is --hex; write \\- for text"
+                    + " that starts with '-'");
         } else {
             data = Bytes.parseText(text);
+            int blanks = text.length() - text.stripLeading().length();
+            if (blanks > 0 && data.length > blanks) {
+                err.println("warning: the text starts with " + count(blanks).replace("byte", "blank")
+                        + ", which " + (blanks == 1 ? "is" : "are") + " sent too");
+            }
         }
         if (data.length == 0) {
             throw bad("usage: send <text> | send --hex <bytes>");
