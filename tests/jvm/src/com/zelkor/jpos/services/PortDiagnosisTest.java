@@ -381,7 +381,7 @@ class PortDiagnosisTest {
 
     @Test
     void everyInputGetsASentence() {
-        PortDiagnosis nul = PortDiagnosis.afterFailedOpen("RS232", "/dev/ttyS0\0x", 5);
+        PortDiagnosis nul = PortDiagnosis.afterFailedOpen("RS232", "/dev/zkpos-no-such-port\0x", 5);
         assertEquals(PortDiagnosis.Finding.NO_SUCH_DEVICE, nul.finding());
         assertHas(nul.sentence(), "holds a NUL character");
         assertEquals(PortDiagnosis.Finding.HOST_UNKNOWN,
