@@ -26,7 +26,7 @@ void TraceLine(const char* function, int level, const char* head, const void* da
     if (!TraceWanted(level)) {
         return;
     }
-    char tail[ZKPOS_TRACE_TEXT_SIZE];
+    char tail[ZKPOS_SO_TRACE_TEXT_SIZE];
     memset(tail, 0, sizeof tail);
     vsnprintf(tail, sizeof tail, format, arguments);
     if (head == nullptr) {
@@ -34,7 +34,7 @@ void TraceLine(const char* function, int level, const char* head, const void* da
         return;
     }
 
-    char text[ZKPOS_TRACE_TEXT_SIZE];
+    char text[ZKPOS_SO_TRACE_TEXT_SIZE];
     memset(text, 0, sizeof text);
     size_t headLength = strnlen(head, sizeof text - 1);
     size_t tailLength = strlen(tail);

@@ -18,7 +18,7 @@
 // Size of the block that one read fills, and of every trace text the
 // transports and entry points format.
 #define ZKPOS_READ_BLOCK_SIZE 1024
-#define ZKPOS_TRACE_TEXT_SIZE 128
+#define ZKPOS_SO_TRACE_TEXT_SIZE 128
 
 // Trace log status codes.
 #define LOG_OK 0
@@ -83,7 +83,7 @@ ZKPOS_EXPORT int ReadFromEthernetPort(char* block);
 #endif
 
 // Writes one trace line for a function of this library: formats into a
-// ZKPOS_TRACE_TEXT_SIZE buffer (cut to it) and hands the text to PrintLog with
+// ZKPOS_SO_TRACE_TEXT_SIZE buffer (cut to it) and hands the text to PrintLog with
 // the module name "ZkPosSo". A line the level filter rejects is not formatted.
 void Trace(const char* function, int level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
@@ -91,7 +91,7 @@ void Trace(const char* function, int level, const char* format, ...)
 // Writes one data line at level 2: the head, the data shown as text (see
 // ShowBytes) and the tail formatted from the remaining arguments. The data is
 // cut, never the head or the tail, so the line keeps its closing ")" and its
-// count within the ZKPOS_TRACE_TEXT_SIZE buffer.
+// count within the ZKPOS_SO_TRACE_TEXT_SIZE buffer.
 void TraceData(const char* function, const char* head, const void* data, int length,
                const char* tailFormat, ...) __attribute__((format(printf, 5, 6)));
 

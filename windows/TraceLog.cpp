@@ -99,7 +99,7 @@ void BuildLogPaths(const char* documentsFolder) {
 }
 
 void PrintTrace(int level, const char* format, ...) {
-    char text[ZKPOS_TRACE_TEXT_SIZE] = "";
+    char text[ZKPOS_DLL_TRACE_TEXT_SIZE] = "";
     if (level > m_iTraceLevel) {
         return;
     }
@@ -133,7 +133,7 @@ void WriteLogLine(const char* text) {
         return;
     }
     SetFilePointer(file, 0, nullptr, FILE_END);
-    char stamp[ZKPOS_TRACE_TEXT_SIZE] = "";
+    char stamp[ZKPOS_DLL_TRACE_TEXT_SIZE] = "";
     snprintf(stamp, sizeof stamp, "[%04d/%02d/%02d %02d:%02d:%02d]", year, month, day, hour, minute,
              second);
     DWORD written = 0;

@@ -29,12 +29,12 @@ char* m_pPortName = nullptr;
 
 namespace {
 
-// The four constants InitSerialPort takes after the baud rate; what they
-// mean is the layer's business.
-const int kSerialConstantA = 1;
-const int kSerialConstantB = 7;
-const int kSerialConstantC = 0;
-const int kSerialConstantD = 0;
+// The line these devices use, in the terms of InitSerialPort: 1 stop bit,
+// 7 data bits, odd parity (0), RTS/CTS hardware handshake (0).
+const int kSerialStopBits = 1;
+const int kSerialDataBits = 7;
+const int kSerialParityOdd = 0;
+const int kSerialFlowRtsCts = 0;
 
 bool SameTextIgnoringCase(const char* text, const char* name) {
     for (; *text != '\0' && *name != '\0'; ++text, ++name) {
@@ -185,9 +185,9 @@ int InitPort(const char* portName, jint baudRate) {
     }
     switch (m_iPortType) {
         case ZKPOS_PORT_RS232:
-            return CommunicationDll_Serial_Init(keptPortName, baudRate, kSerialConstantA,
-                                                kSerialConstantB, kSerialConstantC,
-                                                kSerialConstantD);
+            return CommunicationDll_Serial_Init(keptPortName, baudRate, kSerialStopBits,
+                                                kSerialDataBits, kSerialParityOdd,
+                                                kSerialFlowRtsCts);
         case ZKPOS_PORT_ETHERNET:
             return CommunicationDll_Eth_Init(keptPortName);
         default:

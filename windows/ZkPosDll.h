@@ -16,7 +16,7 @@
 // ---- Trace log and log paths (TraceLog.cpp), version text (VersionText.cpp) ----
 
 #define ZKPOS_PATH_SIZE MAX_PATH
-#define ZKPOS_TRACE_TEXT_SIZE 1024
+#define ZKPOS_DLL_TRACE_TEXT_SIZE 1024
 // "%0d.%02d" of two 8-bit values, terminator included.
 #define ZKPOS_VERSION_TEXT_SIZE 10
 

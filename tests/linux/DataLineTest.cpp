@@ -49,7 +49,7 @@ protected:
     }
     // A text that filled the trace buffer: head, as much data as fits, tail.
     static std::string Filled(const std::string& head, char data, const std::string& tail) {
-        size_t room = ZKPOS_TRACE_TEXT_SIZE - 1 - head.size() - tail.size();
+        size_t room = ZKPOS_SO_TRACE_TEXT_SIZE - 1 - head.size() - tail.size();
         return head + std::string(room, data) + tail;
     }
 
@@ -110,7 +110,7 @@ TEST_F(DataLineTest, DataThatFitsIsShownWhole) {
     std::string path = pty.SlavePath();
     ASSERT_EQ(0, OpenSerialPort(&path[0], 9600));
     // The longest data that fits beside its count is shown without a cut.
-    const std::string shown(ZKPOS_TRACE_TEXT_SIZE - 1 - strlen("strRead () 112 "), 'f');
+    const std::string shown(ZKPOS_SO_TRACE_TEXT_SIZE - 1 - strlen("strRead () 112 "), 'f');
     ASSERT_EQ(112u, shown.size());
     ASSERT_TRUE(pty.Send(shown));
     ASSERT_TRUE(pty.WaitQueued(shown.size(), 3000));

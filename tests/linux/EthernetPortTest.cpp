@@ -196,7 +196,7 @@ TEST_F(EthernetPortTest, WriteShowsUnterminatedDataWithoutReadingPastIt) {
     lines = Lines();
     ASSERT_EQ(3u, lines.size());
     std::string text = lines[1].substr(Line("WriteToEthernetPort", "").size());
-    EXPECT_LE(text.size(), ZKPOS_TRACE_TEXT_SIZE - 1u);
+    EXPECT_LE(text.size(), ZKPOS_SO_TRACE_TEXT_SIZE - 1u);
     ASSERT_EQ("strToSend (www", text.substr(0, 14));
     EXPECT_EQ(std::string::npos, text.find_first_not_of("w)", 11)) << text;
 }
@@ -250,7 +250,7 @@ TEST_F(EthernetPortTest, ReadTakesAtMost1024BytesPerCall) {
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(6u, lines.size());
     std::string text = lines[1].substr(Line("ReadFromEthernetPort", "").size());
-    EXPECT_LE(text.size(), ZKPOS_TRACE_TEXT_SIZE - 1u);
+    EXPECT_LE(text.size(), ZKPOS_SO_TRACE_TEXT_SIZE - 1u);
     ASSERT_EQ("strRead (abc", text.substr(0, 12));
 }
 
@@ -375,7 +375,7 @@ TEST_F(EthernetPortTest, LongHostNameIsCutInItsTraceLine) {
     std::vector<std::string> lines = Lines();
     ASSERT_FALSE(lines.empty());
     std::string text = lines[0].substr(Line("OpenEthernetPort", "").size());
-    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, text.size());
+    EXPECT_EQ(ZKPOS_SO_TRACE_TEXT_SIZE - 1u, text.size());
     EXPECT_EQ("Port Name " + std::string(text.size() - 10, 'h'), text);
 }
 

@@ -147,10 +147,10 @@ TEST_F(SerialPortTest, LongPortNameIsCutInItsTraceLines) {
     std::vector<std::string> lines = Lines();
     ASSERT_EQ(6u, lines.size());
     std::string portName = lines[1].substr(Line("OpenSerialPort", "").size());
-    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, portName.size());
+    EXPECT_EQ(ZKPOS_SO_TRACE_TEXT_SIZE - 1u, portName.size());
     EXPECT_EQ(("Port Name " + name).substr(0, portName.size()), portName);
     std::string path = lines[3].substr(Line("ConvertPort", "").size());
-    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, path.size());
+    EXPECT_EQ(ZKPOS_SO_TRACE_TEXT_SIZE - 1u, path.size());
     EXPECT_EQ(("strPort " + name).substr(0, path.size()), path);
     EXPECT_EQ(Line("OpenSerialPort", "Open Port error"), lines[5]);
 }
@@ -266,7 +266,7 @@ TEST_F(SerialPortTest, WriteOfLongDataCutsItsTraceTextToTheBuffer) {
     std::string head = Line("WriteToSerialPort", "strToSend (");
     ASSERT_EQ(head, lines[1].substr(0, head.size()));
     std::string text = lines[1].substr(Line("WriteToSerialPort", "").size());
-    EXPECT_LE(text.size(), ZKPOS_TRACE_TEXT_SIZE - 1u);
+    EXPECT_LE(text.size(), ZKPOS_SO_TRACE_TEXT_SIZE - 1u);
     std::string shown = text.substr(strlen("strToSend ("));
     if (!shown.empty() && shown.back() == ')') {
         shown.pop_back();
@@ -345,7 +345,7 @@ TEST_F(SerialPortTest, FullBlockIsShownWithoutReadingPastIt) {
     std::string head = Line("ReadFromSerialPort", "strRead (");
     ASSERT_EQ(head, lines[1].substr(0, head.size()));
     std::string text = lines[1].substr(Line("ReadFromSerialPort", "").size());
-    EXPECT_LE(text.size(), ZKPOS_TRACE_TEXT_SIZE - 1u);
+    EXPECT_LE(text.size(), ZKPOS_SO_TRACE_TEXT_SIZE - 1u);
     std::string shown = text.substr(strlen("strRead ("));
     EXPECT_GE(shown.find_first_not_of('r'), 100u) << shown;
     EXPECT_EQ(std::string::npos, shown.find_first_not_of("r) 1024")) << shown;

@@ -105,7 +105,7 @@ TEST_F(TraceHelperTest, TextIsCutToTheTraceBuffer) {
     std::string head = "ZkPosSo::OpenSerialPort --> ";
     ASSERT_EQ(head, lines[0].substr(0, head.size()));
     std::string text = lines[0].substr(head.size());
-    EXPECT_EQ(ZKPOS_TRACE_TEXT_SIZE - 1u, text.size());
+    EXPECT_EQ(ZKPOS_SO_TRACE_TEXT_SIZE - 1u, text.size());
     EXPECT_EQ("Port Name " + std::string(text.size() - 10, 'p'), text);
 }
 

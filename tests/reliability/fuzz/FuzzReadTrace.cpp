@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string shown(block.get(), strnlen(block.get(), static_cast<size_t>(count)));
     // The data gives way to the line's head and its closing bracket.
     std::string head = "strRead (";
-    std::string text = head + shown.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
+    std::string text = head + shown.substr(0, ZKPOS_SO_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
     Require(zkpos_fuzz::ReadFile(path) == TraceLine("Begin") + TraceLine(text) + TraceLine("End"),
             "the read traces Begin, the data up to its first zero cut to keep its bracket, End");
     return 0;

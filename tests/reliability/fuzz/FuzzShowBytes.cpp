@@ -51,7 +51,7 @@ void CheckTracedWrite(const uint8_t* data, size_t length) {
                       strnlen(reinterpret_cast<const char*>(data), length));
     // The data gives way to the line's head and its closing bracket.
     std::string head = "strToSend (";
-    std::string text = head + shown.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
+    std::string text = head + shown.substr(0, ZKPOS_SO_TRACE_TEXT_SIZE - 1 - head.size() - 1) + ")";
     Require(zkpos_fuzz::ReadFile(path) ==
                 "ZkPosSo::WriteToEthernetPort --> " + zkpos_fuzz::RenderedTrace(text) + "\n",
             "the write traces the data up to its first zero, cut to keep its closing bracket");

@@ -185,7 +185,7 @@ TEST_F(StandInLayer, LongAndStrangeTextsAreCutInTheTrace) {
         }
         return made;
     };
-    auto cut = [](const std::string& line) { return line.substr(0, ZKPOS_TRACE_TEXT_SIZE - 1); };
+    auto cut = [](const std::string& line) { return line.substr(0, ZKPOS_DLL_TRACE_TEXT_SIZE - 1); };
     for (int round = 0; round < 300; ++round) {
         DeleteFileA(LogFile().c_str());
         std::string deviceBus = round % 3 == 0 ? "USB" : text();
@@ -199,7 +199,7 @@ TEST_F(StandInLayer, LongAndStrangeTextsAreCutInTheTrace) {
         ASSERT_EQ("\r\n", log.substr(log.size() - 2));
         for (const std::string& line : SplitTraceLines(log)) {
             ASSERT_TRUE(HasTimeStamp(line)) << line;
-            ASSERT_LE(line.size(), kTimeStampLength + ZKPOS_TRACE_TEXT_SIZE - 1);
+            ASSERT_LE(line.size(), kTimeStampLength + ZKPOS_DLL_TRACE_TEXT_SIZE - 1);
         }
         EXPECT_NE(std::string::npos,
                   log.find("]" + cut(open + "DeviceBus = " + deviceBus) + "\r\n"));

@@ -5,9 +5,12 @@ package com.zelkor.jpos.services;
  * The Linux port of a point-of-sale device, served by libZkPosSo64.so in a 64-bit JVM and by
  * libZkPosSo.so in a 32-bit one.
  *
- * <p>One port per process: every instance drives the same port. Call the methods from one
- * thread at a time. No method throws: failures come back as -1 or null, and the reason is in
- * the trace log /var/log/ZkPosSoLog.txt when {@code openDevice} was called with debug on.
+ * <p>One port per process: every instance drives the same port. One reader thread and one
+ * writer thread may call at once: a read that waits never holds up a write, and each byte
+ * reaches the device once. Two readers or two writers at once are not supported. A
+ * {@code closeDevice} from another thread ends a waiting call with -1 or null. No method
+ * throws: failures come back as -1 or null, and the reason is in the trace log
+ * /var/log/ZkPosSoLog.txt when {@code openDevice} was called with debug on.
  *
  * <p>The library is loaded from the file named by the system property {@code zkpos.library}
  * when it is set, else by name ("ZkPosSo64", or "ZkPosSo" in a 32-bit JVM) from

@@ -6,10 +6,13 @@ package com.zelkor.jpos.services;
  * operation to the communication layer ZkLink64.dll (found by the Windows search order for
  * libraries).
  *
- * <p>One port per process: every instance drives the same port. Call the methods from one
- * thread at a time. No method throws: failures come back as -1 or null, and the reason is in
- * the trace log Documents\Zelkortec\JavaPos\Log\ZkPosDll.log when {@code openDevice} was
- * called with debug on.
+ * <p>One port per process: every instance drives the same port. One reader thread and one
+ * writer thread may call at once: a read that waits never holds up a write, and each byte
+ * reaches the device once. Two readers or two writers at once are not supported. A
+ * {@code closeDevice} or {@code setDeviceBuffer} from another thread ends a waiting
+ * {@code readData} with null. No method throws: failures come back as -1 or null, and the
+ * reason is in the trace log Documents\Zelkortec\JavaPos\Log\ZkPosDll.log when
+ * {@code openDevice} was called with debug on.
  *
  * <p>The library is loaded from the file named by the system property {@code zkpos.library}
  * when it is set, else as "ZkPosDll64" from {@code java.library.path}, else from the all-in-one
