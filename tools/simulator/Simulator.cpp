@@ -218,15 +218,9 @@ bool ReadyToHangUp(Line& line, int heldSlave, Clock::time_point now) {
     return settled && (ioctl(heldSlave, FIONREAD, &unread) != 0 || unread == 0);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const Options options = zkpos::ParseOptions(argc, argv);
-    g_quiet = options.quiet;
-    signal(SIGPIPE, SIG_IGN);
-
-    // The stop signals stay blocked except inside ppoll, so none is lost
-    // between the check of g_stopSignal and the wait.
+// The stop signals stay blocked except inside ppoll, so none is lost between
+// the check of g_stopSignal and the wait. Returns the mask ppoll waits with.
+sigset_t CatchStopSignals() {
     struct sigaction stop {};
     stop.sa_handler = OnStopSignal;
     sigaction(SIGINT, &stop, nullptr);
@@ -238,67 +232,109 @@ int main(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &blocked, &waitMask);
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
+    return waitMask;
+}
 
-    std::list<Line> lines;
-    int heldSlave = -1;
-    if (options.pty) {
-        std::string slavePath;
-        const int master = OpenTerminal(&slavePath, &heldSlave);
-        lines.emplace_back(master, true, "pty " + slavePath, options.behaviour);
-        std::printf("pty %s\n", slavePath.c_str());
+// Waits for the watched descriptors until wake; false when a signal came.
+bool WaitUntil(std::vector<pollfd>& watched, Clock::time_point now, Clock::time_point wake,
+               const sigset_t& waitMask) {
+    const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now);
+    timespec timeout{};
+    if (wait.count() > 0) {
+        timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+        timeout.tv_nsec = static_cast<long>(wait.count() % 1000000000);
     }
-    int listener = -1;
-    if (options.tcp) {
-        std::string shownAddress;
-        listener = OpenListener(options, &shownAddress);
-        std::printf("tcp %s\n", shownAddress.c_str());
-    }
-    std::fflush(stdout);
-
-    // Without --seconds the simulator runs until a signal stops it.
-    const bool limited = options.seconds > 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.seconds);
-    long connections = 0;
-    Clock::time_point acceptAgain{};
-    bool starved = false;
-    while (g_stopSignal == 0) {
-        Clock::time_point now = Clock::now();
-        if (limited && now >= deadline) {
-            Event("stopping after %ld seconds", "", options.seconds);
-            break;
+    if (ppoll(watched.data(), watched.size(), &timeout, &waitMask) < 0) {
+        if (errno == EINTR) {
+            return false;
         }
-        for (auto line = lines.begin(); line != lines.end();) {
+        Fail(std::string("ppoll: ") + std::strerror(errno));
+    }
+    return true;
+}
+
+// Everything the simulator serves: the terminal, the listener and its clients.
+class Simulator {
+public:
+    explicit Simulator(const Options& options)
+        : options_(options),
+          limited_(options.seconds > 0),
+          deadline_(Clock::now() + std::chrono::seconds(options.seconds)) {
+        if (options.pty) {
+            std::string slavePath;
+            const int master = OpenTerminal(&slavePath, &heldSlave_);
+            lines_.emplace_back(master, true, "pty " + slavePath, options.behaviour);
+            std::printf("pty %s\n", slavePath.c_str());
+        }
+        if (options.tcp) {
+            std::string shownAddress;
+            listener_ = OpenListener(options, &shownAddress);
+            std::printf("tcp %s\n", shownAddress.c_str());
+        }
+        std::fflush(stdout);
+    }
+
+    ~Simulator() {
+        for (Line& line : lines_) {
+            close(line.fd);
+        }
+        if (heldSlave_ >= 0) {
+            close(heldSlave_);
+        }
+        if (listener_ >= 0) {
+            close(listener_);
+        }
+    }
+
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    bool TimeIsUp(Clock::time_point now) const {
+        if (limited_ && now >= deadline_) {
+            Event("stopping after %ld seconds", "", options_.seconds);
+            return true;
+        }
+        return false;
+    }
+
+    // Sends the answers that are due, and hangs up the lines that are done.
+    void SendDueAnswers(Clock::time_point now) {
+        for (auto line = lines_.begin(); line != lines_.end();) {
             MoveDueAnswers(*line, now);
             const bool intact = Flush(*line);
-            if (!intact || ReadyToHangUp(*line, heldSlave, now)) {
+            if (!intact || ReadyToHangUp(*line, heldSlave_, now)) {
                 Event(intact ? "hanging up" : "line broken, closing", line->name);
                 close(line->fd);
-                line = lines.erase(line);
+                line = lines_.erase(line);
             } else {
                 ++line;
             }
         }
-        if (options.pty && heldSlave >= 0 && (lines.empty() || !lines.front().isPty)) {
+        if (options_.pty && heldSlave_ >= 0 && (lines_.empty() || !lines_.front().isPty)) {
             // The terminal was hung up: the client's next read sees the end of the line.
-            close(heldSlave);
-            heldSlave = -1;
+            close(heldSlave_);
+            heldSlave_ = -1;
         }
+    }
 
+    // Fills watched with the listener first, then every line; returns the
+    // next wake-up: the deadline, an answer falling due, a pause or a drain
+    // check ending.
+    Clock::time_point Watch(Clock::time_point now, std::vector<pollfd>* watched) const {
         // Unlimited, the wait still ends now and then; the signal ends it anyway.
-        Clock::time_point wake = limited ? deadline : now + std::chrono::hours(1);
-        std::vector<pollfd> watched;
-        if (listener >= 0) {
+        Clock::time_point wake = limited_ ? deadline_ : now + std::chrono::hours(1);
+        if (listener_ >= 0) {
             // A negative descriptor is not watched; the pause ends the wait.
-            const bool paused = now < acceptAgain;
-            watched.push_back({paused ? -1 : listener, POLLIN, 0});
-            if (paused && acceptAgain < wake) {
-                wake = acceptAgain;
+            const bool paused = now < acceptAgain_;
+            watched->push_back({paused ? -1 : listener_, POLLIN, 0});
+            if (paused && acceptAgain_ < wake) {
+                wake = acceptAgain_;
             }
         }
-        for (const Line& line : lines) {
+        for (const Line& line : lines_) {
             const short events = static_cast<short>((TakesInput(line) ? POLLIN : 0) |
                                                     (line.out.empty() ? 0 : POLLOUT));
-            watched.push_back({line.fd, events, 0});
+            watched->push_back({line.fd, events, 0});
             if (!line.pending.empty() && line.pending.front().due < wake) {
                 wake = line.pending.front().due;
             }
@@ -306,41 +342,19 @@ int main(int argc, char** argv) {
                 wake = now + kTerminalDrainPoll;
             }
         }
-        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now);
-        timespec timeout{};
-        if (wait.count() > 0) {
-            timeout.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
-            timeout.tv_nsec = static_cast<long>(wait.count() % 1000000000);
-        }
-        const int ready = ppoll(watched.data(), watched.size(), &timeout, &waitMask);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Fail(std::string("ppoll: ") + std::strerror(errno));
-        }
+        return wake;
+    }
 
+    // Takes a waiting client, and reads what the lines sent, as Watch listed them.
+    void Serve(const std::vector<pollfd>& watched) {
         std::size_t index = 0;
-        if (listener >= 0) {
+        if (listener_ >= 0) {
             if (watched[index].revents & POLLIN) {
-                const int client =
-                    accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (client >= 0) {
-                    starved = false;
-                    lines.emplace_back(client, false, "tcp#" + std::to_string(++connections),
-                                       options.behaviour);
-                    Event("client connected", lines.back().name);
-                } else if (OutOfDescriptors(errno)) {
-                    if (!starved) {
-                        Event("out of descriptors: new connections wait", "");
-                    }
-                    starved = true;
-                    acceptAgain = Clock::now() + kAcceptPause;
-                }
+                AcceptClient();
             }
             ++index;
         }
-        for (auto line = lines.begin(); line != lines.end() && index < watched.size(); ++index) {
+        for (auto line = lines_.begin(); line != lines_.end() && index < watched.size(); ++index) {
             if (line->fd != watched[index].fd) {
                 continue;  // a line accepted in this round; it was not watched yet
             }
@@ -348,27 +362,69 @@ int main(int argc, char** argv) {
             // A line over its cap is only written to; a broken one then shows
             // in Flush.
             if ((watched[index].revents & (POLLIN | POLLHUP | POLLERR)) && TakesInput(*line)) {
-                keep = Receive(*line, options.behaviour);
+                keep = Receive(*line, options_.behaviour);
             }
             if (!keep) {
                 close(line->fd);
-                line = lines.erase(line);
+                line = lines_.erase(line);
             } else {
                 ++line;
             }
         }
     }
+
+private:
+    void AcceptClient() {
+        const int client = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client >= 0) {
+            starved_ = false;
+            lines_.emplace_back(client, false, "tcp#" + std::to_string(++connections_),
+                                options_.behaviour);
+            Event("client connected", lines_.back().name);
+        } else if (OutOfDescriptors(errno)) {
+            if (!starved_) {
+                Event("out of descriptors: new connections wait", "");
+            }
+            starved_ = true;
+            acceptAgain_ = Clock::now() + kAcceptPause;
+        }
+    }
+
+    const Options& options_;
+    // Without --seconds the simulator runs until a signal stops it.
+    const bool limited_;
+    const Clock::time_point deadline_;
+    std::list<Line> lines_;
+    int heldSlave_ = -1;
+    int listener_ = -1;
+    long connections_ = 0;
+    Clock::time_point acceptAgain_{};
+    bool starved_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = zkpos::ParseOptions(argc, argv);
+    g_quiet = options.quiet;
+    signal(SIGPIPE, SIG_IGN);
+    const sigset_t waitMask = CatchStopSignals();
+
+    Simulator simulator(options);
+    while (g_stopSignal == 0) {
+        const Clock::time_point now = Clock::now();
+        if (simulator.TimeIsUp(now)) {
+            break;
+        }
+        simulator.SendDueAnswers(now);
+        std::vector<pollfd> watched;
+        const Clock::time_point wake = simulator.Watch(now, &watched);
+        if (WaitUntil(watched, now, wake, waitMask)) {
+            simulator.Serve(watched);
+        }
+    }
     if (g_stopSignal != 0) {
         Event("stopped by signal %ld", "", g_stopSignal);
-    }
-    for (Line& line : lines) {
-        close(line.fd);
-    }
-    if (heldSlave >= 0) {
-        close(heldSlave);
-    }
-    if (listener >= 0) {
-        close(listener);
     }
     return 0;
 }
