@@ -2,8 +2,8 @@
 // Reading the DLL's trace log as its lines: each a time stamp
 // "[yyyy/mm/dd hh:mm:ss]" directly followed by the text, ended by CR LF.
 // Shared by the end-to-end and the fault suites.
-#ifndef ZKPOS_TESTS_WINDOWS_TRACELINES_H
-#define ZKPOS_TESTS_WINDOWS_TRACELINES_H
+#ifndef ZKPOS_TESTS_SUPPORT_WINDOWS_TRACELINES_H
+#define ZKPOS_TESTS_SUPPORT_WINDOWS_TRACELINES_H
 
 #include <fstream>
 #include <sstream>
