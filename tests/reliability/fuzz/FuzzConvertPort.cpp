@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "in a name not starting with /, the first of COM1..COM4 picks its device, else the "
             "name is kept");
 
-    std::string shown = ("strPort " + std::string(converted)).substr(0, ZKPOS_SO_TRACE_TEXT_SIZE - 1);
+    std::string shown =
+        ("strPort " + std::string(converted)).substr(0, ZKPOS_SO_TRACE_TEXT_SIZE - 1);
     Require(zkpos_fuzz::ReadFile(path) == TraceLine("Begin") + TraceLine(shown) + TraceLine("End"),
             "ConvertPort traces Begin, strPort with the path cut to 127 bytes, End");
     Require(m_TextFile == nullptr && m_iStreamOut == -1, "no log handle stays open");

@@ -185,7 +185,9 @@ TEST_F(StandInLayer, LongAndStrangeTextsAreCutInTheTrace) {
         }
         return made;
     };
-    auto cut = [](const std::string& line) { return line.substr(0, ZKPOS_DLL_TRACE_TEXT_SIZE - 1); };
+    auto cut = [](const std::string& line) {
+        return line.substr(0, ZKPOS_DLL_TRACE_TEXT_SIZE - 1);
+    };
     for (int round = 0; round < 300; ++round) {
         DeleteFileA(LogFile().c_str());
         std::string deviceBus = round % 3 == 0 ? "USB" : text();
