@@ -333,34 +333,37 @@ int SerialWrite(const unsigned char* data, int length) {
     return ZKLINK_OK;
 }
 
-// A read waits for one byte, then takes exactly what the driver holds beside
-// it: not every driver ends a larger read at the first byte (Wine waits for
-// the whole request or the time-out), and a read must not sit on bytes that
-// have arrived. Between quiet steps it looks at the line.
+// A read takes exactly what the driver holds, at most the room it has: not
+// every driver ends a larger read at the first byte (Wine waits for the whole
+// request or the time-out), and a read must not sit on bytes that have
+// arrived. Asking first makes a reply that is already there cost two driver
+// calls; under Wine each is a trip to its server. On a quiet line it waits
+// one check step for a single byte, then asks again, and looks at the line
+// each time it asks.
 int SerialRead(unsigned char* buffer, int capacity, int* count) {
     ULONGLONG deadline = GetTickCount64() + ValueOf(&m_iReadMs);
     DWORD room = static_cast<DWORD>(capacity);
+    DWORD got = 0;
     for (;;) {
-        DWORD got = 0;
         DWORD queued = 0;
-        int result = ZKLINK_OK;
-        if (!LineTransfer("Read", false, buffer, 1, &got, &result)) {
-            return result;
-        }
         if (!QueuedBytes(&queued)) {
             return ZKLINK_E_IO;
         }
-        if (got > 0) {
-            DWORD more = 0;
-            if (queued > 0 && room > 1 &&
-                !LineTransfer("Read", false, buffer + 1, std::min(room - 1, queued), &more,
-                              &result)) {
+        DWORD moved = 0;
+        int result = ZKLINK_OK;
+        if (got > 0 || queued > 0) {
+            DWORD take = std::min(room - got, queued);
+            if (take > 0 && !LineTransfer("Read", false, buffer + got, take, &moved, &result)) {
                 return result;
             }
-            *count = static_cast<int>(got + more);
+            *count = static_cast<int>(got + moved);
             return ZKLINK_OK;
         }
-        if (MillisecondsLeft(deadline) == 0) {
+        if (!LineTransfer("Read", false, buffer, 1, &moved, &result)) {
+            return result;
+        }
+        got = moved;
+        if (got == 0 && MillisecondsLeft(deadline) == 0) {
             return ZKLINK_OK;
         }
     }
