@@ -17,6 +17,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Descriptors.h"
@@ -275,32 +276,52 @@ TEST_F(TraceLogTest, ChangeVerbosityAndChangePrintDateRefuseValuesOutOfRange) {
     EXPECT_EQ(0, m_bPrintDate);
 }
 
-TEST_F(TraceLogTest, DatePrefixShowsTheLocalTimeToTheMillisecond) {
-    std::string path = dir.File("trace.txt");
-    ASSERT_EQ(0, InitLog(path.c_str(), 5, 1));
-    time_t before = time(nullptr);
-    ASSERT_EQ(0, PrintLog("ZkPosSo", "openDevice", "Begin", 5));
-    time_t after = time(nullptr);
-
-    std::vector<std::string> lines = ReadLines(path);
-    ASSERT_EQ(1u, lines.size());
-    ASSERT_TRUE(zkpos_test::HasDatePrefix(lines[0])) << lines[0];
-    EXPECT_EQ("ZkPosSo::openDevice --> Begin", zkpos_test::WithoutDatePrefix(lines[0]));
-
+// The time shown in a dated line, or -1 when the line has no date prefix.
+time_t ShownTime(const std::string& line) {
     struct tm shown;
     memset(&shown, 0, sizeof(shown));
     int milliseconds = -1;
-    ASSERT_EQ(7,
-              sscanf(lines[0].c_str(), "[%d-%d-%d %d:%d:%d.%d]", &shown.tm_year, &shown.tm_mon,
-                     &shown.tm_mday, &shown.tm_hour, &shown.tm_min, &shown.tm_sec, &milliseconds));
-    EXPECT_GE(milliseconds, 0);
-    EXPECT_LE(milliseconds, 999);
+    if (!zkpos_test::HasDatePrefix(line) ||
+        sscanf(line.c_str(), "[%d-%d-%d %d:%d:%d.%d]", &shown.tm_year, &shown.tm_mon,
+               &shown.tm_mday, &shown.tm_hour, &shown.tm_min, &shown.tm_sec, &milliseconds) != 7 ||
+        milliseconds < 0 || milliseconds > 999) {
+        return -1;
+    }
     shown.tm_year -= 1900;
     shown.tm_mon -= 1;
     shown.tm_isdst = -1;
-    time_t when = mktime(&shown);
-    EXPECT_GE(when, before - 1) << lines[0];
-    EXPECT_LE(when, after + 1) << lines[0];
+    return mktime(&shown);
+}
+
+// The second of the clock that dates the lines; time() may lag it by a tick.
+time_t Now() {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now.tv_sec;
+}
+
+// Two lines a second boundary apart: each shows the time of its own call.
+TEST_F(TraceLogTest, DatePrefixShowsTheLocalTimeToTheMillisecond) {
+    std::string path = dir.File("trace.txt");
+    ASSERT_EQ(0, InitLog(path.c_str(), 5, 1));
+    std::vector<std::pair<time_t, time_t>> calls;
+    for (int line = 0; line < 2; ++line) {
+        if (line > 0) {
+            usleep(1100 * 1000);
+        }
+        time_t before = Now();
+        ASSERT_EQ(0, PrintLog("ZkPosSo", "openDevice", "Begin", 5));
+        calls.emplace_back(before, Now());
+    }
+
+    std::vector<std::string> lines = ReadLines(path);
+    ASSERT_EQ(calls.size(), lines.size());
+    for (size_t line = 0; line < lines.size(); ++line) {
+        EXPECT_EQ("ZkPosSo::openDevice --> Begin", zkpos_test::WithoutDatePrefix(lines[line]));
+        time_t when = ShownTime(lines[line]);
+        EXPECT_GE(when, calls[line].first) << lines[line];
+        EXPECT_LE(when, calls[line].second) << lines[line];
+    }
 }
 
 TEST_F(TraceLogTest, UnopenableFileDropsTheLineAndTheNextLineTriesAgain) {
@@ -348,6 +369,16 @@ TEST_F(TraceLogTest, TextModeWritesOnlyToARegularFileAndFollowsLinks) {
     ASSERT_EQ(0, InitLog(link.c_str(), 5, 0));
     EXPECT_EQ(0, PrintLog("ZkPosSo", "f", "kept", 1));
     EXPECT_EQ(ReadLines(target), std::vector<std::string>{"ZkPosSo::f --> kept"});
+
+    // Every line checks again: a FIFO put in the file's place takes none.
+    ASSERT_EQ(0, unlink(target.c_str()));
+    ASSERT_EQ(0, mkfifo(target.c_str(), 0600));
+    reader = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(LOG_LINE_FAILED, PrintLog("ZkPosSo", "f", "refused", 1));
+    char taken = 0;
+    EXPECT_EQ(0, read(reader, &taken, 1)) << "the FIFO got a line";
+    close(reader);
 }
 
 // A host that forks while another thread writes a line: the child can trace.

@@ -33,12 +33,41 @@ final class SteadyState {
         // that must happen before the first snapshot, not between two.
         residentKib();
         openFiles();
-        cycles(rows, settings.steadyUntraced, false);
-        cycles(rows, settings.steadyTraced, true);
+        double untraced = cycles(rows, settings.steadyUntraced, false);
+        double traced = cycles(rows, settings.steadyTraced, true);
+        double lines = linesPerCycle();
         port.closeDevice();
+        rows.add(new Row("5 steady state",
+                String.format("trace on (level 5) against off, %.1f lines a cycle", lines),
+                Row.microseconds(traced), "trace off " + Row.microseconds(untraced),
+                Row.times(traced / untraced),
+                String.format("(reported; %.0f ns a line)", (traced - untraced) / lines), "-"));
     }
 
-    private void cycles(List<Row> rows, int count, boolean traced) throws Exception {
+    /** The lines a traced cycle writes, counted in the emptied log after a few cycles. */
+    private double linesPerCycle() throws Exception {
+        final int cycles = 100;
+        TcpBench.openPort(port, TcpBench.service('E', 0), true, 5);
+        byte[] message = new byte[16];
+        java.util.Arrays.fill(message, (byte) 's');
+        emptyLog();
+        run(cycles, false, message);
+        long lines = 0;
+        for (byte b : Files.readAllBytes(Paths.get(LOG_FILE))) {
+            lines += b == '\n' ? 1 : 0;
+        }
+        emptyLog();
+        return lines / (double) cycles;
+    }
+
+    private static void emptyLog() throws Exception {
+        try (RandomAccessFile file = new RandomAccessFile(LOG_FILE, "rw")) {
+            file.setLength(0);
+        }
+    }
+
+    /** One row of descriptors and resident memory; returns the time of a cycle in ns. */
+    private double cycles(List<Row> rows, int count, boolean traced) throws Exception {
         TcpBench.openPort(port, TcpBench.service('E', 0), traced, traced ? 5 : 0);
         byte[] message = new byte[16];
         java.util.Arrays.fill(message, (byte) 's');
@@ -65,18 +94,18 @@ final class SteadyState {
                 String.format("before: %d fds, RSS %,d KiB", fdsBefore, rssBefore), "-",
                 "no growth beyond noise (" + NOISE_KIB + " KiB)",
                 Row.verdict(fdsAfter == fdsBefore && growth <= NOISE_KIB)));
+        return perCycle;
     }
 
-    private void run(int count, boolean traced, byte[] message) throws Exception {
+    /** count cycles; with emptying, the trace file is emptied every 10^4 of them. */
+    private void run(int count, boolean emptying, byte[] message) throws Exception {
         for (int i = 0; i < count; ++i) {
             if (!TcpBench.libraryRoundTrip(port, message)) {
                 throw new IllegalStateException("round trip " + i + " failed");
             }
             // The trace file grows by about a kilobyte a cycle; the private /var/log is memory.
-            if (traced && i % 10_000 == 9_999) {
-                try (RandomAccessFile file = new RandomAccessFile(LOG_FILE, "rw")) {
-                    file.setLength(0);
-                }
+            if (emptying && i % 10_000 == 9_999) {
+                emptyLog();
             }
         }
     }
