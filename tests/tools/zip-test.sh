@@ -42,7 +42,7 @@ for file in ZkLink64.dll README.txt zkpos.jar zkpos-console.jar zkpos-console.cm
 done
 [ "$(head -c 2 "$folder/ZkLink64.dll")" = MZ ] || fail "ZkLink64.dll is not a Windows program file"
 for topic in ZkLink64.dll 'zkpos.library' 'Documents\Zelkortec\JavaPos\Log' ZkPosDll.log \
-    ZkLink.log "device maker" JAVA_HOME; do
+    ZkLink.log "device maker" JAVA_HOME readData; do
     grep -qF "$topic" "$folder/README.txt" || fail "README.txt does not speak of $topic"
 done
 grep -q 'zkpos.library="%~dp0ZkPosDll64.dll"' "$folder/zkpos-console.cmd" ||
